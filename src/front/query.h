@@ -1,0 +1,9 @@
+#pragma once
+#include <stddef.h>
+
+// Reads the value of parameter name from a raw query string into buf
+// (capacity cap, at least 2), URL-decoded. The raw value is cut to cap - 1
+// bytes before it is decoded. The first segment "name=..." decides.
+// Returns 1 when such a segment exists (its value may be empty), else 0;
+// buf always ends up terminated, empty when nothing was found.
+int get_query_val(const char *qs, const char *name, char *buf, size_t cap);

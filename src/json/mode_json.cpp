@@ -1,0 +1,56 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "front/query.h"
+#include "json/actions.h"
+#include "json/writer.h"
+#include "plugin.h"
+#include "storage/storage.h"
+
+// Dispatch: an empty action means "mounts"; an unknown one is refused
+// before the clock or any storage is touched.
+int mode_json(const char *qs) {
+  char action[64];
+  char root[32];
+  get_query_val(qs, "action", action, sizeof action);
+  get_query_val(qs, "root", root, sizeof root);
+  if (!action[0]) {
+    copy_str(action, sizeof action, "mounts");
+  } else if (strcmp(action, "mounts") != 0 && strcmp(action, "dirs") != 0 &&
+             strcmp(action, "info") != 0) {
+    json_header();
+    OUT_LIT("{\"ok\":false,\"error\":\"unknown_action\","
+            "\"supported\":[\"mounts\",\"dirs\",\"info\"],\"requested\":");
+    json_str(action);
+    OUT_LIT("}\n");
+    return 0;
+  }
+  char stamp[STAMP_CAP];
+  make_stamp(stamp);
+  if (strcmp(action, "info") == 0)
+    action_info(stamp);
+  else if (strcmp(action, "dirs") == 0)
+    action_dirs(root, stamp);
+  else
+    action_mounts(stamp);
+  return 0;
+}
+
+void action_info(const char *stamp) {
+  const char *node_pwd = getenv("ZEM_PASSWORD");
+  json_header();
+  OUT_LIT("{\"ok\":true,\"action\":\"info\",\"plugin\":\"" PLUGIN_NAME
+          "\",\"version\":\"" PLUGIN_VERSION "\",\"platform\":");
+  json_str(storage_platform);
+  out_fmt(",\"pid\":%ld,\"utc\":", storage_pid());
+  json_str(stamp);
+  OUT_LIT(",\"node_auth\":");
+  if (node_pwd && *node_pwd)
+    OUT_LIT("true");
+  else
+    OUT_LIT("false");
+  out_fmt(",\"supported\":[\"mounts\",\"dirs\",\"info\"],\"zero_network\":true,"
+          "\"allowed_roots\":[\"workspace\",\"home\"],\"max_depth\":%d"
+          ",\"max_scan_entries\":%d}\n",
+          MAX_DEPTH, MAX_SCAN_ENTRIES);
+}

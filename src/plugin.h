@@ -1,0 +1,12 @@
+// Constants shared by the whole program.
+#pragma once
+
+#define PLUGIN_NAME "plugin_disks"
+#define PLUGIN_VERSION "1.0.2"
+
+enum {
+  MAX_DEPTH = 8,              // deepest level whose folders the walk opens
+  MAX_SCAN_ENTRIES = 120000,  // entries one breakdown may look at
+  MAX_DIR_ENTRIES = 512,      // records in the folder listing
+  MAX_MOUNTS = 256,           // records in a drive table
+};

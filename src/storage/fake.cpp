@@ -1,0 +1,183 @@
+#include "storage/fake.h"
+
+#include <stdio.h>
+#include <string.h>
+
+fake_platform fake;
+
+const char storage_platform[] = "windows";
+const char storage_sep = '\\';
+
+void fake_reset(void) {
+  memset(&fake, 0, sizeof fake);
+  fake.now = 1735787045;  // 2025-01-02T03:04:05Z
+}
+
+fake_drive *fake_add_drive(int kind, const char *device, const char *mount,
+                           uint64_t total, uint64_t free_bytes,
+                           uint64_t avail) {
+  fake_drive *d = &fake.drives[fake.n_drives++];
+  memset(d, 0, sizeof *d);
+  d->row.kind = kind;
+  snprintf(d->row.device, sizeof d->row.device, "%s", device);
+  snprintf(d->row.mount, sizeof d->row.mount, "%s", mount);
+  if (kind == DRIVE_LETTERS) d->row.drive_type = 3;
+  d->space.total = total;
+  d->space.free = free_bytes;
+  d->space.avail = avail;
+  d->fs_name = "NTFS";
+  return d;
+}
+
+int fake_add(int parent, const char *name, uint64_t size, int is_dir) {
+  fake_node *n = &fake.nodes[fake.n_nodes];
+  memset(n, 0, sizeof *n);
+  n->parent = parent;
+  snprintf(n->name, sizeof n->name, "%s", name);
+  n->size = size;
+  n->is_dir = is_dir;
+  return fake.n_nodes++;
+}
+
+void fake_add_bulk(int parent, int count) {
+  fake.bulk_parent[fake.n_bulk] = parent;
+  fake.bulk_count[fake.n_bulk] = count;
+  fake.n_bulk++;
+}
+
+void storage_start(void) {}
+long storage_pid(void) { return 4242; }
+int64_t storage_time(void) { return fake.now; }
+
+int storage_gmtime(int64_t t, struct tm *out) {
+  if (fake.gmtime_fails) return 0;
+  time_t tt = (time_t)t;
+  return gmtime_r(&tt, out) != NULL;
+}
+
+uint64_t storage_ticks_ms(void) { return 1000; }
+const char *storage_home(void) { return fake.home; }
+
+int storage_each_drive(drive_fn fn, void *ctx) {
+  unsigned pass = (unsigned)fake.listings++;
+  if (fake.drive_list_fails) return 0;
+  int rows = 0;
+  for (int i = 0; i < fake.n_drives; i++) {
+    if (pass < 32 && (fake.drives[i].passes >> pass) & 1u) continue;
+    fn(&fake.drives[i].row, ctx);
+    rows++;
+  }
+  return rows;
+}
+
+static fake_drive *drive_at(const char *path) {
+  for (int i = 0; i < fake.n_drives; i++)
+    if (strcmp(fake.drives[i].row.mount, path) == 0) return &fake.drives[i];
+  return NULL;
+}
+
+int storage_space(const char *path, space_info *out) {
+  snprintf(fake.last_volume, sizeof fake.last_volume, "%s", path);
+  fake_drive *d = drive_at(path);
+  if (d) {
+    if (d->space_fails) return 0;
+    *out = d->space;
+    return 1;
+  }
+  if (fake.root_space_fails) return 0;
+  *out = fake.root_space;
+  return 1;
+}
+
+int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
+  fake_drive *d = drive_at(row->mount);
+  if (row->kind == DRIVE_MOUNT_TABLE) {
+    snprintf(buf, cap, "%s", row->fstype);
+    return 1;
+  }
+  if (!d || d->fs_name_fails) return 0;
+  snprintf(buf, cap, "%s", d->fs_name);
+  return 1;
+}
+
+// Follows the rule of drive letters: "C:..." is on the volume "C:\".
+int storage_volume_of(const char *path, char *buf, size_t cap) {
+  if (fake.volume_fails || !path[0] || path[1] != ':' || cap < 4) return 0;
+  snprintf(buf, cap, "%c:\\", path[0]);
+  return 1;
+}
+
+// A listing walks the nodes whose parent is the listed folder, then the
+// generated files of that folder.
+namespace {
+struct fake_iter {
+  int used;
+  int folder;   // node index, or -1 for the root
+  int next;     // next node index to look at
+  int bulk;     // generated files handed out so far
+};
+fake_iter iters[64];
+}  // namespace
+
+int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
+                     const char *) {
+  int folder = -1;
+  if (parent) {
+    const fake_iter *p = (const fake_iter *)parent->handle;
+    folder = -2;
+    for (int i = 0; i < fake.n_nodes; i++)
+      if (fake.nodes[i].parent == p->folder &&
+          strcmp(fake.nodes[i].name, name) == 0) {
+        folder = i;
+        break;
+      }
+    if (folder == -2 || fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir)
+      return 0;
+  } else if (fake.root_unlistable) {
+    return 0;
+  }
+  fake_iter *slot = NULL;
+  for (fake_iter &f : iters)
+    if (!f.used) slot = &f;
+  if (!slot) return 0;
+  slot->used = 1;
+  slot->folder = folder;
+  slot->next = 0;
+  slot->bulk = 0;
+  it->handle = slot;
+  it->has_first = 0;
+  fake.open_handles++;
+  return 1;
+}
+
+static int bulk_of(int folder) {
+  for (int i = 0; i < fake.n_bulk; i++)
+    if (fake.bulk_parent[i] == folder) return fake.bulk_count[i];
+  return 0;
+}
+
+int storage_dir_next(dir_iter *it, dir_item *item) {
+  fake_iter *f = (fake_iter *)it->handle;
+  memset(item, 0, sizeof *item);
+  for (; f->next < fake.n_nodes; f->next++) {
+    const fake_node *n = &fake.nodes[f->next];
+    if (n->parent != f->folder) continue;
+    snprintf(item->name, sizeof item->name, "%s", n->name);
+    item->size = n->is_dir ? 0 : n->size;
+    item->is_dir = n->is_dir;
+    item->is_link = n->is_link;
+    f->next++;
+    return 1;
+  }
+  if (f->bulk < bulk_of(f->folder)) {
+    snprintf(item->name, sizeof item->name, "f%d", f->bulk++);
+    item->size = 1;
+    return 1;
+  }
+  return 0;
+}
+
+void storage_dir_close(dir_iter *it) {
+  ((fake_iter *)it->handle)->used = 0;
+  fake.open_handles--;
+}

@@ -1,0 +1,67 @@
+// The in-memory platform that unit tests link in place of a real backend.
+#pragma once
+
+#include <stdint.h>
+
+#include "storage/storage.h"
+
+enum { FAKE_MAX_DRIVES = 300, FAKE_MAX_NODES = 4096 };
+
+struct fake_drive {
+  drive_row row;
+  space_info space;
+  int space_fails;     // storage_space fails for this drive
+  int fs_name_fails;   // storage_fs_name fails
+  const char *fs_name; // what storage_fs_name answers (DRIVE_LETTERS)
+  unsigned passes;     // bit k set: absent from the (k+1)th listing; 0: always there
+};
+
+// A node of a fake folder tree: an entry inside node `parent` (-1: inside
+// the root folder).
+struct fake_node {
+  int parent;
+  char name[260];
+  uint64_t size;
+  int is_dir;
+  int is_link;
+  int unlistable;      // opening it fails
+};
+
+struct fake_platform {
+  int drive_list_fails;
+  int n_drives;
+  fake_drive drives[FAKE_MAX_DRIVES];
+  int listings;        // storage_each_drive calls so far
+
+  const char *home;    // what storage_home answers
+  int root_unlistable;
+  int volume_fails;    // storage_volume_of answers 0
+  space_info root_space;
+  int root_space_fails;
+  char last_volume[1024];
+
+  int n_nodes;
+  fake_node nodes[FAKE_MAX_NODES];
+  // Folders with a fixed number of generated files of size 1 each, for
+  // trees too large to hold node by node: entries named f0, f1, ...
+  int bulk_parent[8];
+  int bulk_count[8];
+  int n_bulk;
+
+  int open_handles;    // listings opened and not yet closed
+  int64_t now;         // storage_time
+  int gmtime_fails;
+};
+
+extern fake_platform fake;
+
+// Clears the fake platform.
+void fake_reset(void);
+// Adds a drive row and returns it for the test to adjust.
+fake_drive *fake_add_drive(int kind, const char *device, const char *mount,
+                           uint64_t total, uint64_t free_bytes,
+                           uint64_t avail);
+// Adds a folder entry; returns its node index.
+int fake_add(int parent, const char *name, uint64_t size, int is_dir);
+// Adds count files of 1 byte each inside parent, generated on listing.
+void fake_add_bulk(int parent, int count);

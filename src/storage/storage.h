@@ -1,0 +1,101 @@
+// The storage layer: the only code that calls the platform.
+//
+// Each backend (win32.cpp, posix.cpp, and fake.cpp for the tests) turns
+// platform data into the plain records below. Nothing here decides what
+// is listed, counted or sorted; that lives in src/json.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <time.h>
+
+// "windows" or "linux": the platform the program was built for.
+extern const char storage_platform[];
+// Separator between a folder path and an entry name.
+extern const char storage_sep;
+
+// Prepares the process for writing a reply: raw bytes on standard output,
+// and a reader that goes away must not end the process.
+void storage_start(void);
+
+long storage_pid(void);
+// Seconds since 1970-01-01 UTC.
+int64_t storage_time(void);
+// Broken-down UTC time of t. Returns 1, or 0 when it cannot be converted.
+int storage_gmtime(int64_t t, struct tm *out);
+// A millisecond tick count; only differences of two readings mean anything.
+uint64_t storage_ticks_ms(void);
+// The home folder the breakdown lists, or NULL when the platform names none.
+const char *storage_home(void);
+
+// ---- drives ----------------------------------------------------------
+
+// Where a drive list comes from; each source has its own listing rules.
+enum {
+  DRIVE_LETTERS = 1,      // drive roots such as C:\ with a drive type
+  DRIVE_MOUNT_TABLE = 2,  // the mounted file systems of a mount table
+};
+
+// GetDriveTypeA's value for a root that is not usable.
+enum { DRIVE_TYPE_NO_ROOT_DIR = 1 };
+
+// One drive as the platform lists it, before any rule is applied.
+struct drive_row {
+  int kind;             // DRIVE_LETTERS or DRIVE_MOUNT_TABLE
+  int drive_type;       // DRIVE_LETTERS: the platform's drive type
+  char device[256];     // root string, or the mount source
+  char fstype[64];      // mount table: the file system type; else empty
+  char mount[1024];     // root string, or the mount point
+  uint64_t dev_id;      // mount table: device number
+  int root_len;         // mount table: length of the mount's root path
+  int bind;             // mount table: mounted with the bind option
+};
+
+// Calls fn for each drive in the platform's list order. Returns the number
+// of rows visited; 0 when the list cannot be read.
+typedef void (*drive_fn)(const drive_row *row, void *ctx);
+int storage_each_drive(drive_fn fn, void *ctx);
+
+struct space_info {
+  uint64_t total;         // bytes
+  uint64_t free;          // bytes free on the volume
+  uint64_t avail;         // bytes free for the caller
+  uint64_t inodes_total;
+  uint64_t inodes_free;
+  int has_inodes;
+};
+
+// Sizes of the volume that holds path. Returns 1, or 0 when unknown.
+int storage_space(const char *path, space_info *out);
+// The file system name of a listed drive into buf. Returns 1, or 0 when
+// the platform cannot tell.
+int storage_fs_name(const drive_row *row, char *buf, size_t cap);
+// The name to ask storage_space about for a home folder path. Returns 1,
+// or 0 when the path names no volume the platform can query.
+int storage_volume_of(const char *path, char *buf, size_t cap);
+
+// ---- folders ---------------------------------------------------------
+
+struct dir_item {
+  char name[260];   // the whole name, at most 259 bytes
+  uint64_t size;    // a file's size; 0 for the rest
+  int is_dir;
+  int is_link;      // a link or reparse point of any kind
+};
+
+// An open folder listing.
+struct dir_iter {
+  void *handle;
+  dir_item first;   // the entry the platform gave when the listing opened
+  int has_first;
+};
+
+// Opens a folder for listing. parent, when given, is the open listing that
+// holds the folder and name its entry name; path is the folder's whole
+// path. Links are never followed. Returns 1, or 0 when it cannot be listed.
+int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
+                     const char *path);
+// The next entry into item. Returns 1, or 0 when no further entry can be
+// had, for whatever reason.
+int storage_dir_next(dir_iter *it, dir_item *item);
+void storage_dir_close(dir_iter *it);
