@@ -1,14 +1,15 @@
 // plugin_disks: storage reporting for the plugin host, one request a run.
 //
 // Order of a run: the first argument's options, the host's discovery
-// request, the node password gate, then routing by plain substring tests
-// on the raw query string: JSON API or dashboard page.
+// request, the node password gate, then routing: JSON API or dashboard
+// page.
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "front/gate.h"
+#include "front/route.h"
 #include "json/actions.h"
 #include "page/page.h"
 #include "plugin.h"
@@ -49,10 +50,10 @@ int main(int argc, char **argv) {
   storage_start();
   if (argc > 1 && answer_option(argv[1])) return 0;
   if (getenv("QV_PLUGIN_META")) return PUT_LIT(discovery);
-  node_gate();
+  if (!node_gate()) return 0;
   const char *qs = getenv("QUERY_STRING");
-  if (qs && (strstr(qs, "action=") || strstr(qs, "format=json")))
-    return mode_json(qs);
-  write_page(qs && (strstr(qs, "embed=1") || strstr(qs, "embed=true")));
+  route r = route_request(qs);
+  if (r == ROUTE_JSON) return mode_json(qs);
+  write_page(r == ROUTE_PAGE_EMBEDDED);
   return 0;
 }

@@ -7,7 +7,9 @@
 int gate_admits(const char *node_pwd, const char *header, const char *auth,
                 const char *qs);
 
-// The node password gate: reads the environment and returns when the
-// request may go on; otherwise writes the 401 reply and ends the process
-// with status 0.
-void node_gate(void);
+// The node password gate over the environment. Returns 1 when the request
+// may go on; otherwise writes the 401 reply and returns 0, and the run ends.
+int node_gate(void);
+
+// The 401 reply, written in one piece.
+void write_gate_refusal(void);
