@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "json/actions.h"
+#include "json/mounts.h"
+#include "storage/fake.h"
+
+namespace {
+
+const char *const stamp = "2025-01-02T03:04:05Z";
+
+std::string mounts_body() {
+  return body_of(capture_reply([] { action_mounts(stamp); }));
+}
+
+std::string head_with(int count) {
+  return "{\"ok\":true,\"action\":\"mounts\",\"plugin\":\"plugin_disks\","
+         "\"version\":\"1.0.2\",\"platform\":\"windows\",\"pid\":4242,"
+         "\"count\":" + std::to_string(count) +
+         ",\"utc\":\"2025-01-02T03:04:05Z\",\"zero_network\":true,\"mounts\":";
+}
+
+// The "mount" values of a reply, in reply order.
+std::vector<std::string> mounts_in(const std::string &body) {
+  std::vector<std::string> out;
+  const std::string key = "\"mount\":\"";
+  for (size_t at = body.find(key); at != std::string::npos; at = body.find(key, at)) {
+    at += key.size();
+    out.push_back(body.substr(at, body.find('"', at) - at));
+  }
+  return out;
+}
+
+class Mounts : public ::testing::Test {
+ protected:
+  void SetUp() override { fake_reset(); }
+};
+
+TEST_F(Mounts, NoDrives) {
+  EXPECT_EQ(head_with(0) + "[]}\n", mounts_body());
+  fake.drive_list_fails = 1;
+  EXPECT_EQ(head_with(0) + "[]}\n", mounts_body());
+}
+
+TEST_F(Mounts, QuotaDriveEntry) {
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 1000, 400, 300);
+  EXPECT_EQ(head_with(1) +
+                "[{\"device\":\"C:\\\\\",\"fstype\":\"NTFS\",\"mount\":\"C:\\\\\","
+                "\"total_bytes\":1000,\"used_bytes\":600,\"free_bytes\":400,"
+                "\"avail_bytes\":300,\"pct\":66.7,\"inodes_total\":0,"
+                "\"inodes_used\":0,\"inodes_pct\":0.0,\"has_inodes\":false}]}\n",
+            mounts_body());
+}
+
+struct figure_case {
+  uint64_t total, free_bytes, avail;
+  const char *fragment;
+};
+
+TEST_F(Mounts, UsedAndPercentage) {
+  const figure_case cases[] = {
+      {0, 0, 0, "\"used_bytes\":0,\"free_bytes\":0,\"avail_bytes\":0,\"pct\":0.0"},
+      {100, 200, 200, "\"used_bytes\":0,\"free_bytes\":200,\"avail_bytes\":200,\"pct\":0.0"},
+      {100, 0, 0, "\"used_bytes\":100,\"free_bytes\":0,\"avail_bytes\":0,\"pct\":100.0"},
+      {4ull << 40, 1ull << 40, 1ull << 40,
+       "\"total_bytes\":4398046511104,\"used_bytes\":3298534883328"},
+  };
+  for (const figure_case &c : cases) {
+    fake_reset();
+    fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", c.total, c.free_bytes, c.avail);
+    EXPECT_NE(std::string::npos, mounts_body().find(c.fragment)) << c.fragment;
+  }
+}
+
+TEST_F(Mounts, LargestFirstThenByMount) {
+  fake_add_drive(DRIVE_LETTERS, "D:\\", "D:\\", 500, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 900, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 500, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "B:\\", "B:\\", 10, 1, 1);
+  std::vector<std::string> expected = {"E:\\\\", "C:\\\\", "D:\\\\", "B:\\\\"};
+  EXPECT_EQ(expected, mounts_in(mounts_body()));
+}
+
+TEST_F(Mounts, FileSystemNameFallsBackToWin32) {
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 10, 1, 1)->fs_name_fails = 1;
+  fake_add_drive(DRIVE_LETTERS, "D:\\", "D:\\", 20, 1, 1)->fs_name = "";
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 5, 1, 1)->fs_name =
+      "A-very-long-file-system-name-that-goes-past-sixty-three-bytes-xxxxxxxx";
+  std::string body = mounts_body();
+  EXPECT_NE(std::string::npos, body.find("\"device\":\"C:\\\\\",\"fstype\":\"win32\""));
+  EXPECT_NE(std::string::npos, body.find("\"device\":\"D:\\\\\",\"fstype\":\"win32\""));
+  EXPECT_NE(std::string::npos,
+            body.find("\"fstype\":\"A-very-long-file-system-name-that-goes-past-"
+                      "sixty-three-bytes-x\""));
+}
+
+TEST_F(Mounts, UnusableDrivesLeaveNoGap) {
+  fake_add_drive(DRIVE_LETTERS, "A:\\", "A:\\", 10, 1, 1)->row.drive_type =
+      DRIVE_TYPE_NO_ROOT_DIR;
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 30, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "D:\\", "D:\\", 20, 1, 1)->space_fails = 1;
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 0, 0, 0);  // listed: letters keep size 0
+  static mount_info table[MAX_MOUNTS];
+  ASSERT_EQ(2, collect_mounts(table));
+  EXPECT_STREQ("C:\\", table[0].mount);
+  EXPECT_STREQ("E:\\", table[1].mount);
+}
+
+TEST_F(Mounts, DrivesChangingBetweenThePasses) {
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 30, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 20, 1, 1)->passes = 1u;  // absent from the count
+  std::string body = mounts_body();
+  EXPECT_EQ(0u, body.find(head_with(1)));
+  EXPECT_EQ(2u, mounts_in(body).size());
+
+  fake_reset();
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 30, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 20, 1, 1)->passes = 2u;  // absent from the list
+  body = mounts_body();
+  EXPECT_EQ(0u, body.find(head_with(2)));
+  EXPECT_EQ(1u, mounts_in(body).size());
+}
+
+TEST_F(Mounts, TableHoldsAtMost256) {
+  for (int i = 0; i < 300; i++) {
+    char root[16];
+    snprintf(root, sizeof root, "V%03d:\\", i);
+    fake_add_drive(DRIVE_LETTERS, root, root, 1000 + i, 1, 1);
+  }
+  std::string body = mounts_body();
+  EXPECT_EQ(0u, body.find(head_with(256)));
+  std::vector<std::string> listed = mounts_in(body);
+  ASSERT_EQ(256u, listed.size());
+  EXPECT_EQ("V255:\\\\", listed.front());  // the first 256 of the list, largest first
+}
+
+TEST_F(Mounts, InodesWhereThePlatformHasThem) {
+  fake_drive *d = fake_add_drive(DRIVE_MOUNT_TABLE, "/dev/vda", "/", 1000, 500, 400);
+  snprintf(d->row.fstype, sizeof d->row.fstype, "ext4");
+  d->space.has_inodes = 1;
+  d->space.inodes_total = 200;
+  d->space.inodes_free = 150;
+  EXPECT_NE(std::string::npos,
+            mounts_body().find("\"fstype\":\"ext4\",\"mount\":\"/\",\"total_bytes\":1000,"
+                               "\"used_bytes\":500,\"free_bytes\":500,\"avail_bytes\":400,"
+                               "\"pct\":55.6,\"inodes_total\":200,\"inodes_used\":50,"
+                               "\"inodes_pct\":25.0,\"has_inodes\":true}"));
+}
+
+// ---- mount table rules --------------------------------------------------
+
+struct row_spec {
+  const char *device;
+  const char *fstype;
+  const char *mount;
+  uint64_t dev_id;
+  int root_len;
+  uint64_t total;
+  int bind;
+};
+
+struct rule_case {
+  const char *rule;
+  std::vector<row_spec> rows;
+  std::vector<std::string> listed;  // "device mount" in list order
+};
+
+std::vector<std::string> listed_rows(const std::vector<row_spec> &rows) {
+  fake_reset();
+  for (const row_spec &r : rows) {
+    fake_drive *d = fake_add_drive(DRIVE_MOUNT_TABLE, r.device, r.mount, r.total, 0, 0);
+    snprintf(d->row.fstype, sizeof d->row.fstype, "%s", r.fstype);
+    d->row.dev_id = r.dev_id;
+    d->row.root_len = r.root_len;
+    d->row.bind = r.bind;
+  }
+  static mount_info table[MAX_MOUNTS];
+  int n = collect_mounts(table);
+  std::vector<std::string> out;
+  for (int i = 0; i < n; i++) out.push_back(std::string(table[i].device) + " " + table[i].mount);
+  return out;
+}
+
+TEST(MountRules, OneCasePerClause) {
+  const rule_case cases[] = {
+      {"pseudo types are left out",
+       {{"proc", "proc", "/proc", 1, 1, 10, 0},
+        {"sysfs", "sysfs", "/sys", 2, 1, 10, 0},
+        {"devpts", "devpts", "/dev/pts", 3, 1, 10, 0},
+        {"x", "fuse.portal", "/run/p", 4, 1, 10, 0},
+        {"tmpfs", "tmpfs", "/run", 5, 1, 10, 0}},
+       {"tmpfs /run"}},
+      {"none is pseudo unless bind-mounted",
+       {{"none", "none", "/a", 1, 1, 10, 0}, {"none", "none", "/b", 2, 1, 10, 1}},
+       {"none /b"}},
+      {"mount points must be absolute",
+       {{"/dev/sda1", "ext4", "relative", 1, 1, 10, 0}, {"/dev/sda2", "ext4", "/", 2, 1, 10, 0}},
+       {"/dev/sda2 /"}},
+      {"size 0 is left out",
+       {{"cgroup2", "cgroup2", "/sys/fs/cgroup", 1, 1, 0, 0}, {"/dev/sda1", "ext4", "/", 2, 1, 10, 0}},
+       {"/dev/sda1 /"}},
+      {"a source with a slash beats one without",
+       {{"rootfs", "ext4", "/", 7, 1, 10, 0}, {"/dev/sda1", "ext4", "/mnt", 7, 1, 10, 0}},
+       {"/dev/sda1 /mnt"}},
+      {"a source without a slash does not beat one with",
+       {{"/dev/sda1", "ext4", "/mnt", 7, 1, 10, 0}, {"rootfs", "ext4", "/srv", 7, 1, 10, 0}},
+       {"/dev/sda1 /mnt"}},
+      {"the shorter mount point wins",
+       {{"/dev/sda1", "ext4", "/srv/data", 7, 1, 10, 0}, {"/dev/sda1", "ext4", "/srv", 7, 1, 10, 0}},
+       {"/dev/sda1 /srv"}},
+      {"the longer mount point loses",
+       {{"/dev/sda1", "ext4", "/srv", 7, 1, 10, 0}, {"/dev/sda1", "ext4", "/srv/data", 7, 1, 10, 0}},
+       {"/dev/sda1 /srv"}},
+      {"a bind mount of a subdirectory does not win by a shorter mount point",
+       {{"/dev/sda1", "ext4", "/home/u", 7, 1, 10, 0}, {"/dev/sda1", "ext4", "/h", 7, 5, 10, 0}},
+       {"/dev/sda1 /home/u"}},
+      {"a mount over the same mount point hides the earlier one",
+       {{"tmpfs", "tmpfs", "/dev/shm", 1, 1, 10, 0}, {"shm", "tmpfs", "/dev/shm", 2, 1, 20, 0}},
+       {"shm /dev/shm"}},
+      {"different devices are all listed",
+       {{"/dev/sda1", "ext4", "/", 1, 1, 10, 0}, {"/dev/sdb1", "xfs", "/data", 2, 1, 10, 0}},
+       {"/dev/sda1 /", "/dev/sdb1 /data"}},
+  };
+  for (const rule_case &c : cases) EXPECT_EQ(c.listed, listed_rows(c.rows)) << c.rule;
+}
+
+}  // namespace
