@@ -1,0 +1,327 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "json/actions.h"
+#include "json/dirs.h"
+#include "plugin.h"
+#include "storage/fake.h"
+
+namespace {
+
+const char *const stamp = "2025-01-02T03:04:05Z";
+
+std::string dirs_body(const char *root) {
+  return body_of(capture_reply([root] { action_dirs(root, stamp); }));
+}
+
+// One listed entry as the reply writes it: name, bytes and kind.
+struct listed {
+  std::string name;
+  uint64_t bytes;
+  bool is_dir;
+  bool operator==(const listed &o) const {
+    return name == o.name && bytes == o.bytes && is_dir == o.is_dir;
+  }
+};
+
+std::ostream &operator<<(std::ostream &os, const listed &l) {
+  return os << "{" << l.name << " " << l.bytes << (l.is_dir ? " dir}" : " file}");
+}
+
+std::string field(const std::string &body, const char *key, size_t from = 0) {
+  std::string k = std::string("\"") + key + "\":";
+  size_t at = body.find(k, from);
+  if (at == std::string::npos) return "";
+  at += k.size();
+  size_t end = body.find_first_of(",}", at);
+  if (body[at] == '"') end = body.find('"', at + 1) + 1;
+  return body.substr(at, end - at);
+}
+
+std::vector<listed> entries_of(const std::string &body) {
+  std::vector<listed> out;
+  size_t at = body.find("\"entries\":[");
+  for (at = body.find("{\"name\":", at); at != std::string::npos;
+       at = body.find("{\"name\":", at + 1)) {
+    std::string name = field(body, "name", at);
+    out.push_back({name.substr(1, name.size() - 2),
+                   std::stoull(field(body, "bytes", at)),
+                   field(body, "is_dir", at) == "true"});
+  }
+  return out;
+}
+
+class Dirs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_reset();
+    fake.home = "C:\\Users\\u";
+    fake.root_space = {1000, 400, 300, 0, 0, 0};
+  }
+  void TearDown() override { EXPECT_EQ(0, fake.open_handles) << "every listing is closed"; }
+};
+
+const std::string allowed = "\"allowed_roots\":[\"workspace\",\"home\"]";
+
+struct refusal_case {
+  const char *root;
+  const char *home;
+  std::string body;
+};
+
+TEST_F(Dirs, RootRefusals) {
+  const std::string unavailable_ws =
+      "{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+      ",\"requested\":\"workspace\",\"message\":\"this root does not exist on this node\"}\n";
+  const std::string unavailable_home =
+      "{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+      ",\"requested\":\"home\",\"message\":\"this root does not exist on this node\"}\n";
+  const refusal_case cases[] = {
+      {"", "C:\\Users\\u", "{\"ok\":false,\"error\":\"missing_root\"," + allowed + "}\n"},
+      {"workspace", "C:\\Users\\u", unavailable_ws},
+      {"workspace", nullptr, unavailable_ws},
+      {"Home", "C:\\Users\\u",
+       "{\"ok\":false,\"error\":\"root_not_allowed\"," + allowed + ",\"requested\":\"Home\"}\n"},
+      {"HOME", "C:\\Users\\u",
+       "{\"ok\":false,\"error\":\"root_not_allowed\"," + allowed + ",\"requested\":\"HOME\"}\n"},
+      {"a\"b", "C:\\Users\\u",
+       "{\"ok\":false,\"error\":\"root_not_allowed\"," + allowed + ",\"requested\":\"a\\\"b\"}\n"},
+      {"home", "", unavailable_home},
+      {"home", nullptr, unavailable_home},
+  };
+  for (const refusal_case &c : cases) {
+    fake.home = c.home;
+    EXPECT_EQ(c.body, dirs_body(c.root)) << c.root;
+  }
+}
+
+TEST_F(Dirs, EmptyHomeWholeReply) {
+  std::string out = capture_reply([] { action_dirs("home", stamp); });
+  EXPECT_EQ(
+      "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n\r\n"
+      "{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"plugin_disks\",\"platform\":\"windows\","
+      "\"root_kind\":\"home\",\"root\":\"C:\\\\Users\\\\u\",\"root_label\":\"$HOME\","
+      "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,"
+      "\"root_pct\":66.7,\"count\":0,\"truncated\":false,\"max_depth\":8,"
+      "\"max_scan_entries\":120000,\"scan_ms\":0,\"utc\":\"2025-01-02T03:04:05Z\","
+      "\"entries\":[]}\n",
+      out);
+  EXPECT_STREQ("C:\\", fake.last_volume);
+}
+
+TEST_F(Dirs, RootUsageOnlyForDriveForm) {
+  struct usage_case {
+    const char *home;
+    int space_fails;
+    const char *figures;
+    const char *entry_pct;
+  } cases[] = {
+      {"C:\\Users\\u", 0,
+       "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,\"root_pct\":66.7",
+       "50.0"},
+      {"1:odd", 0,
+       "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,\"root_pct\":66.7",
+       "50.0"},
+      {"\\\\server\\share", 0,
+       "\"root_total_bytes\":0,\"root_used_bytes\":0,\"root_free_bytes\":0,\"root_pct\":0.0",
+       "0.0"},
+      {"C:\\Users\\u", 1,
+       "\"root_total_bytes\":0,\"root_used_bytes\":0,\"root_free_bytes\":0,\"root_pct\":0.0",
+       "0.0"},
+  };
+  for (const usage_case &c : cases) {
+    fake_reset();
+    fake.home = c.home;
+    fake.root_space = {1000, 400, 300, 0, 0, 0};
+    fake.root_space_fails = c.space_fails;
+    fake_add(-1, "f", 500, 0);
+    std::string body = dirs_body("home");
+    EXPECT_NE(std::string::npos, body.find(c.figures)) << c.home;
+    EXPECT_EQ(c.entry_pct, field(body, "pct", body.find("entries"))) << c.home;
+  }
+}
+
+TEST_F(Dirs, SizesAddUpAndSkipRule) {
+  int docs = fake_add(-1, "docs", 0, 1);
+  fake_add(docs, "a.txt", 100, 0);
+  int sub = fake_add(docs, "sub", 0, 1);
+  fake_add(sub, "b.bin", 5000000000ull, 0);  // above 4 GiB
+  fake.nodes[fake_add(sub, "link-to-big", 777, 0)].is_link = 1;
+  fake.nodes[fake_add(docs, "junction", 0, 1)].is_link = 1;
+  fake_add(-1, ".", 0, 1);
+  fake_add(-1, "..", 0, 1);
+  fake_add(-1, "", 3, 0);
+  fake_add(-1, ".profile", 42, 0);
+  fake.nodes[fake_add(-1, "link", 9, 0)].is_link = 1;
+  fake.nodes[fake_add(-1, "linkdir", 0, 1)].is_link = 1;
+  fake_add(-1, "empty", 0, 1);
+  std::vector<listed> expected = {
+      {"docs", 5000000100ull, true}, {".profile", 42, false}, {"empty", 0, true}};
+  std::string body = dirs_body("home");
+  EXPECT_EQ(expected, entries_of(body));
+  EXPECT_EQ("3", field(body, "count"));
+  EXPECT_EQ("false", field(body, "truncated"));
+  EXPECT_NE(std::string::npos, body.find("\"path\":\"C:\\\\Users\\\\u\\\\docs\""));
+  EXPECT_EQ("]}\n", body.substr(body.size() - 3));
+}
+
+TEST_F(Dirs, TiesByNameBytes) {
+  for (const char *n : {"ab", "a", "B", "c"}) fake_add(-1, n, 7, 0);
+  fake_add(-1, "big", 8, 0);
+  std::vector<listed> expected = {
+      {"big", 8, false}, {"B", 7, false}, {"a", 7, false}, {"ab", 7, false}, {"c", 7, false}};
+  EXPECT_EQ(expected, entries_of(dirs_body("home")));
+}
+
+TEST_F(Dirs, LongNamesAndTrailingSeparator) {
+  fake.home = "C:\\Users\\u\\";
+  std::string name(259, 'n');
+  name[254] = 'X';
+  name[255] = 'Y';
+  fake_add(-1, name.c_str(), 1, 0);
+  std::string body = dirs_body("home");
+  EXPECT_EQ("\"" + name.substr(0, 255) + "\"", field(body, "name"));
+  EXPECT_EQ("\"C:\\\\Users\\\\u\\\\\\\\" + name + "\"", field(body, "path"));
+}
+
+TEST_F(Dirs, EntryCap) {
+  struct cap_case {
+    int entries;
+    const char *count;
+    const char *truncated;
+  } cases[] = {{512, "512", "false"}, {513, "512", "true"}};
+  for (const cap_case &c : cases) {
+    fake_reset();
+    fake.home = "C:\\u";
+    for (int i = 0; i < c.entries; i++) fake_add(-1, ("e" + std::to_string(i)).c_str(), i, 0);
+    std::string body = dirs_body("home");
+    EXPECT_EQ(c.count, field(body, "count"));
+    EXPECT_EQ(c.truncated, field(body, "truncated"));
+    // The first 512 enumerated are kept, largest first.
+    EXPECT_EQ("\"e511\"", field(body, "name"));
+  }
+}
+
+TEST_F(Dirs, ScanLimit) {
+  // A folder "big" holding n files of 1 byte, then a file "after": 2 + n
+  // countable entries in all.
+  struct limit_case {
+    int files;
+    const char *truncated;
+    std::vector<listed> entries;
+  } cases[] = {
+      {119998, "false", {{"big", 119998, true}, {"after", 5, false}}},
+      // The root entry that passes the limit is not listed.
+      {119999, "true", {{"big", 119999, true}}},
+      // The limit trips inside the walk: "big" keeps its partial size.
+      {120005, "true", {{"big", 119999, true}}},
+  };
+  for (const limit_case &c : cases) {
+    fake_reset();
+    fake.home = "C:\\u";
+    fake_add_bulk(fake_add(-1, "big", 0, 1), c.files);
+    fake_add(-1, "after", 5, 0);
+    std::string body = dirs_body("home");
+    EXPECT_EQ(c.truncated, field(body, "truncated")) << c.files;
+    EXPECT_EQ(c.entries, entries_of(body)) << c.files;
+  }
+}
+
+TEST_F(Dirs, TruncationCascade) {
+  // root: a/ (b/ with the files that trip the count, then c.txt), d.txt
+  int a = fake_add(-1, "a", 0, 1);
+  int b = fake_add(a, "b", 0, 1);
+  fake_add(a, "c.txt", 1000, 0);
+  fake_add(-1, "d.txt", 1, 0);
+  fake_add(-1, "e", 0, 1);
+  fake_add_bulk(b, MAX_SCAN_ENTRIES);
+  scan_state state = {0, 0};
+  dir_iter root;
+  ASSERT_TRUE(storage_dir_open(&root, nullptr, nullptr, "C:\\u"));
+  dir_item item;
+  ASSERT_TRUE(storage_dir_next(&root, &item));  // "a"
+  state.scanned = 1;
+  // a counts b (2), b counts 119998 files (to 120000) and trips on the next;
+  // a then trips on c.txt, which adds nothing.
+  EXPECT_EQ(119998u, sum_dir_win("C:\\u\\a", 1, &state, &root, "a"));
+  EXPECT_EQ(1, state.truncated);
+  EXPECT_EQ(120002u, state.scanned);
+  // Once truncated, no folder is opened.
+  EXPECT_EQ(0u, sum_dir_win("C:\\u\\e", 1, &state, &root, "e"));
+  storage_dir_close(&root);
+
+  std::string body = dirs_body("home");
+  EXPECT_EQ("true", field(body, "truncated"));
+  EXPECT_EQ((std::vector<listed>{{"a", 119998, true}}), entries_of(body));
+}
+
+TEST_F(Dirs, DepthLimit) {
+  // A chain of folders l1/l2/.../l9 with a file in each: the file inside l8
+  // (level 9) counts, the one inside l9 (level 10) does not.
+  int parent = fake_add(-1, "l1", 0, 1);
+  fake_add(parent, "f", 1, 0);
+  for (int level = 2; level <= 9; level++) {
+    parent = fake_add(parent, ("l" + std::to_string(level)).c_str(), 0, 1);
+    fake_add(parent, "f", 1ull << level, 0);
+  }
+  uint64_t expected = 1;
+  for (int level = 2; level <= 8; level++) expected += 1ull << level;
+  std::string body = dirs_body("home");
+  EXPECT_EQ((std::vector<listed>{{"l1", expected, true}}), entries_of(body));
+  EXPECT_EQ("false", field(body, "truncated"));
+
+  scan_state state = {0, 0};
+  EXPECT_EQ(0u, sum_dir_win("C:\\u\\x", MAX_DEPTH + 1, &state, nullptr, nullptr));
+  EXPECT_EQ(0u, state.scanned);
+}
+
+TEST_F(Dirs, UnlistableFolders) {
+  int locked = fake_add(-1, "locked", 0, 1);
+  fake_add(locked, "secret", 100, 0);
+  fake.nodes[locked].unlistable = 1;
+  int open = fake_add(-1, "open", 0, 1);
+  int inner = fake_add(open, "inner", 0, 1);
+  fake_add(inner, "x", 50, 0);
+  fake.nodes[inner].unlistable = 1;
+  fake_add(open, "y", 7, 0);
+  std::string body = dirs_body("home");
+  EXPECT_EQ((std::vector<listed>{{"open", 7, true}, {"locked", 0, true}}), entries_of(body));
+  EXPECT_EQ("false", field(body, "truncated"));
+
+  fake.root_unlistable = 1;
+  body = dirs_body("home");
+  EXPECT_EQ("0", field(body, "count"));
+  EXPECT_EQ("false", field(body, "truncated"));
+}
+
+TEST_F(Dirs, PathsThatDoNotFit) {
+  // A root path of 1000 bytes: "sub/deeper-folder-name..." no longer fits
+  // in 1024 bytes below it, so that folder counts as one that cannot be
+  // listed; file sizes beside it still count.
+  std::string home = "C:\\" + std::string(997, 'h');
+  fake.home = home.c_str();
+  int sub = fake_add(-1, "sub", 0, 1);
+  fake_add(sub, "file", 10, 0);
+  int deep = fake_add(sub, std::string(40, 'd').c_str(), 0, 1);
+  fake_add(deep, "lost", 1000, 0);
+  std::string long_name(30, 'w');
+  int wide = fake_add(-1, long_name.c_str(), 0, 1);
+  fake_add(wide, "lost", 1000, 0);
+  fake_add(-1, std::string(40, 'f').c_str(), 3, 0);
+  std::string body = dirs_body("home");
+  std::vector<listed> expected = {
+      {"sub", 10, true}, {std::string(40, 'f'), 3, false}, {long_name, 0, true}};
+  EXPECT_EQ(expected, entries_of(body));
+  // The listed path is cut to the 1023 bytes that fit.
+  size_t at = body.find("\"name\":\"" + long_name + "\"");
+  std::string expected_path = home + "\\" + long_name.substr(0, 1023 - home.size() - 1);
+  std::string escaped;
+  for (char ch : expected_path) escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+  EXPECT_EQ("\"" + escaped + "\"", field(body, "path", at));
+}
+
+}  // namespace
