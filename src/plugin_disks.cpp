@@ -47,6 +47,10 @@ static int answer_option(const char *arg) {
 }
 
 int main(int argc, char **argv) {
+  // One buffer for the whole reply: a page or a long listing leaves in a
+  // few large writes.
+  static char out_buffer[1 << 16];
+  setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
   storage_start();
   if (argc > 1 && answer_option(argv[1])) return 0;
   if (getenv("QV_PLUGIN_META")) return PUT_LIT(discovery);
