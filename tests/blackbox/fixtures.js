@@ -1,0 +1,185 @@
+'use strict';
+// Named folder trees that the black-box cases use as home folders.
+//
+// Each generator fills an empty directory. Trees are built once into a cache
+// folder and reused: a tree is built under a temporary name and renamed into
+// place, so two runners sharing one cache (native and Wine at the same time)
+// never see half a tree. The cache folder's name carries a hash of this file,
+// so editing a generator gives fresh trees.
+
+const fs = require('fs');
+const path = require('path');
+const crypto = require('crypto');
+
+const KiB = 1024;
+const GiB = 1024 * 1024 * 1024;
+const TiB = 1024 * GiB;
+
+// A file of `size` bytes. Large sizes are made sparse (no data written).
+function file(p, size = 0, fill = 'x') {
+  if (size <= 64 * KiB) {
+    fs.writeFileSync(p, Buffer.alloc(size, fill));
+  } else {
+    const fd = fs.openSync(p, 'w');
+    fs.ftruncateSync(fd, size);
+    fs.closeSync(fd);
+  }
+}
+
+function dir(p) {
+  fs.mkdirSync(p, { recursive: true });
+  return p;
+}
+
+// `n` empty files named prefix + zero-padded index, as fast as Node allows.
+function emptyFiles(d, n, prefix = 'f') {
+  const width = String(n - 1).length;
+  for (let i = 0; i < n; i++) {
+    fs.closeSync(fs.openSync(path.join(d, prefix + String(i).padStart(width, '0')), 'w'));
+  }
+}
+
+// A tree of `total` countable entries: 12 directories p00..p11 directly in the
+// root, the rest spread as files among them. Each directory holds one file
+// "size" of 100 + index bytes, so every directory total is known.
+function countTree(root, total) {
+  const dirs = 12;
+  let files = total - dirs;
+  for (let i = 0; i < dirs; i++) {
+    const d = dir(path.join(root, 'p' + String(i).padStart(2, '0')));
+    const here = Math.floor(files / (dirs - i));
+    files -= here;
+    file(path.join(d, 'size'), 100 + i);
+    emptyFiles(d, here - 1);
+  }
+}
+
+const generators = {
+  // Nothing but "." and "..".
+  empty() {},
+
+  // Known sizes that add up. Totals: docs 3400, "my file.txt" 250,
+  // one.txt 100, .cache 11, .hidden 7, B/a/ab 5 each (a tie), emptydir 0.
+  sizes(root) {
+    const docs = dir(path.join(root, 'docs'));
+    file(path.join(docs, 'readme.txt'), 1000);
+    file(path.join(docs, '.keep'), 0);
+    file(path.join(dir(path.join(docs, 'sub')), 'data.bin'), 2345);
+    file(path.join(dir(path.join(docs, 'sub', 'deeper')), 'z'), 55);
+    file(path.join(root, 'my file.txt'), 250);
+    file(path.join(root, 'one.txt'), 100);
+    file(path.join(dir(path.join(root, '.cache')), 'c'), 11);
+    file(path.join(root, '.hidden'), 7);
+    for (const n of ['B', 'a', 'ab']) file(path.join(root, n), 5);
+    dir(path.join(root, 'emptydir'));
+  },
+
+  // Sparse files: 5 GiB at the root, 5 GiB + 1 inside a folder, and one of
+  // 8 TiB, far above any test volume, whose percentage is held at 100.
+  sparse(root) {
+    file(path.join(root, 'five.img'), 5 * GiB);
+    const big = dir(path.join(root, 'big'));
+    file(path.join(big, 'inner.img'), 5 * GiB);
+    file(path.join(big, 'x'), 1);
+    file(path.join(root, 'huge.img'), 8 * TiB);
+    file(path.join(root, 'small'), 1);
+  },
+
+  // Links to directories: one at the root, one inside a listed folder
+  // pointing back up (a loop if it were followed).
+  'links-dir'(root) {
+    const real = dir(path.join(root, 'real'));
+    file(path.join(real, 'f'), 500);
+    fs.symlinkSync('real', path.join(root, 'to-real'));
+    fs.symlinkSync('..', path.join(real, 'up'));
+    fs.symlinkSync('/', path.join(real, 'to-slash'));
+  },
+
+  // Links to files, at the root and inside a listed folder.
+  'links-file'(root) {
+    const real = dir(path.join(root, 'real'));
+    file(path.join(real, 'f'), 500);
+    file(path.join(root, 'plain'), 20);
+    fs.symlinkSync('plain', path.join(root, 'to-plain'));
+    fs.symlinkSync('f', path.join(real, 'to-f'));
+    fs.symlinkSync('missing', path.join(root, 'dangling'));
+  },
+
+  // d1/d2/.../d9, one file in each: the file in dN has 2^(N-1) bytes.
+  // Files down to d8 (level 9) count: 1 + 2 + ... + 128 = 255; the file in
+  // d9 (level 10, 256 bytes) does not.
+  depth(root) {
+    let d = root;
+    for (let i = 1; i <= 9; i++) {
+      d = dir(path.join(d, 'd' + i));
+      file(path.join(d, 'f' + i), 2 ** (i - 1));
+    }
+  },
+
+  // Exactly 512 and 513 countable root entries.
+  root512(root) { emptyFiles(root, 512); },
+  root513(root) { emptyFiles(root, 513); },
+
+  // Exactly 120000 and 120001 countable entries in all.
+  count120000(root) { countTree(root, 120000); },
+  count120001(root) { countTree(root, 120001); },
+
+  // A name that would be markup if it were ever pasted into a page.
+  markup(root) {
+    file(path.join(root, '<img src=x onerror=alert(1)>'), 3);
+  },
+
+  // Names that json_str must escape, plus a space and high bytes.
+  bytes(root) {
+    const names = [
+      Buffer.from('q"uote'),
+      Buffer.from('back\\slash'),
+      Buffer.from([0x63, 0x01, 0x78]),         // c \x01 x
+      Buffer.from([0x74, 0x09, 0x62]),         // t \t b
+      Buffer.from([0x64, 0x7f, 0x65]),         // d \x7f e
+    ];
+    names.forEach((n, i) => {
+      const p = Buffer.concat([Buffer.from(root + path.sep), n]);
+      fs.writeFileSync(p, Buffer.alloc(10 + i, 'y'));
+    });
+  },
+};
+
+// A path that is never created: a home folder that does not exist.
+const absent = new Set(['missing']);
+
+function cacheRoot(base) {
+  const hash = crypto.createHash('sha1')
+    .update(fs.readFileSync(__filename)).digest('hex').slice(0, 10);
+  return path.join(base, 'trees-' + hash);
+}
+
+function has(name) {
+  return Object.prototype.hasOwnProperty.call(generators, name) || absent.has(name);
+}
+
+// The path of the named tree inside `base`, building it when missing.
+function ensure(base, name) {
+  const root = cacheRoot(base);
+  const target = path.join(root, name);
+  if (absent.has(name)) return target;
+  if (!Object.prototype.hasOwnProperty.call(generators, name)) {
+    throw new Error('unknown fixture: ' + name);
+  }
+  if (fs.existsSync(target)) return target;
+  fs.mkdirSync(root, { recursive: true });
+  const tmp = `${target}.tmp-${process.pid}`;
+  fs.rmSync(tmp, { recursive: true, force: true });
+  fs.mkdirSync(tmp);
+  generators[name](tmp);
+  try {
+    fs.renameSync(tmp, target);
+  } catch (e) {
+    // Another runner finished the same tree first: use theirs.
+    fs.rmSync(tmp, { recursive: true, force: true });
+    if (!fs.existsSync(target)) throw e;
+  }
+  return target;
+}
+
+module.exports = { ensure, has, names: () => [...Object.keys(generators), ...absent] };
