@@ -1,0 +1,505 @@
+// A whole request over the in-memory storage platform: the password gate,
+// routing, then the JSON API or the page, with everything written to
+// standard output captured.
+//
+// Input, lines split at LF (a missing line is an empty value):
+//   0  settings: [0] hex digit, which of the four values below are set
+//      (1 node password, 2 X-Zem-Password, 4 Authorization, 8 query
+//      string); [1] the home folder (digit, see homes[]); [2] the drives
+//      (digit, see add_drives); [3] failure switches (hex digit, see
+//      apply_failures)
+//   1  ZEM_PASSWORD   2  X-Zem-Password   3  Authorization
+//   4  QUERY_STRING
+//   5… the home folder's tree, four bytes and a name per entry (see
+//      build_tree)
+//
+// Properties of every reply: one header block of "Name: value" lines each
+// ended by CR LF, an empty line, and one body ending in LF; the 401 reply
+// is exactly its fixed bytes; the route matches the query string; a JSON
+// body is exactly one object followed by one LF, with "ok" first; the
+// numbers and fields of each action hold what the request and the
+// platform say they must (the folder sizes against a walk of the tree made
+// here); every listing handle is closed; the page is the same bytes for
+// every request with the same embedding.
+
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "front/gate.h"
+#include "front/route.h"
+#include "json/actions.h"
+#include "page/page.h"
+#include "storage/fake.h"
+
+namespace {
+
+int reply_fd = -1;
+
+std::string take_reply() {
+  fflush(stdout);
+  off_t n = lseek(reply_fd, 0, SEEK_CUR);
+  std::string out((size_t)n, '\0');
+  if (n > 0 && pread(reply_fd, &out[0], (size_t)n, 0) != n) abort();
+  return out;
+}
+
+void clear_reply() {
+  fflush(stdout);
+  if (ftruncate(reply_fd, 0) != 0 || lseek(reply_fd, 0, SEEK_SET) != 0) abort();
+}
+
+const char *const homes[] = {
+    "C:\\Users\\x",
+    "\\\\server\\share\\x",  // no drive letter: no volume usage
+    "",                      // empty: the home root is unavailable
+    nullptr,                 // unset
+    "D:\\",                  // ends with the separator
+    nullptr,                 // 6: a path near the 1024-byte limit (below)
+    "Z:\\d\xe9j\xe0 \"q\"\\\x01",
+};
+
+// Names the tree builder picks from, besides names taken from the input.
+const char *const stock_names[] = {
+    ".", "..", "", ".hidden", "a", "B", "ab", "a\"b\\c", "tab\tcr\rlf\n",
+    "\xc3\xa9t\xc3\xa9", "\xff\xfe", "\x7f", "Program Files",
+};
+
+std::string long_home() {
+  std::string h = "C:\\";
+  while (h.size() < 1000) h += "deep\\";
+  h.resize(1000);
+  return h;
+}
+
+void add_drives(int sel) {
+  static const char *const roots[] = {"C:\\", "D:\\", "E:\\", "\"q\\\xe9:\\"};
+  static const uint64_t totals[] = {1000, 0, 5ull << 40, 1000};
+  int n = sel % 5;
+  for (int i = 0; i < n && i < 4; i++) {
+    uint64_t total = totals[(i + sel) % 4];
+    fake_drive *d = fake_add_drive(DRIVE_LETTERS, roots[i], roots[i], total,
+                                   total / 3 + (sel & 1) * total, total / 4);
+    if (sel >= 5 && i == 1) d->row.drive_type = DRIVE_TYPE_NO_ROOT_DIR;
+    if (sel >= 7 && i == 2) d->space_fails = 1;
+    if (sel >= 8 && i == 0) d->fs_name_fails = 1;
+  }
+}
+
+void apply_failures(int bits) {
+  fake.gmtime_fails = bits & 1;
+  fake.root_unlistable = (bits >> 1) & 1;
+  fake.volume_fails = (bits >> 2) & 1;
+  fake.root_space_fails = (bits >> 3) & 1;
+}
+
+// Each entry: parent selector, flags, size selector, name selector, then
+// for a name taken from the input, its bytes up to '/'.
+void build_tree(const std::string &t) {
+  size_t i = 0;
+  while (i + 4 <= t.size() && fake.n_nodes < 160) {
+    unsigned char ps = (unsigned char)t[i], fl = (unsigned char)t[i + 1];
+    unsigned char ss = (unsigned char)t[i + 2], ns = (unsigned char)t[i + 3];
+    i += 4;
+    int parent = (int)(ps % (unsigned)(fake.n_nodes + 1)) - 1;
+    std::string name;
+    if (ns < 0x80) {
+      name = stock_names[ns % (sizeof stock_names / sizeof *stock_names)];
+    } else {
+      size_t end = t.find('/', i);
+      if (end == std::string::npos) end = t.size();
+      name = t.substr(i, end - i);
+      i = end + 1;
+      name = name.c_str();
+      if (ns & 0x40) {  // long names: up to the 259-byte limit and past it
+        std::string base = name.empty() ? "n" : name;
+        while (name.size() < 300) name += base;
+        name.resize(240 + (ns & 0x1f));
+      }
+    }
+    uint64_t size = ss < 200 ? ss : ((uint64_t)(ss - 199) << 32) + ss;
+    int node = fake_add(parent, name.c_str(), size, fl & 1);
+    fake.nodes[node].is_link = (fl >> 1) & 1 && (fl & 0x30) == 0x30;
+    fake.nodes[node].unlistable = (fl >> 2) & 1 && (fl & 0xc0) == 0xc0;
+  }
+}
+
+// ---- the folder walk, made again from the rules ----------------------
+
+bool skipped(const fake_node &n) {
+  return !n.name[0] || strcmp(n.name, ".") == 0 || strcmp(n.name, "..") == 0 ||
+         n.is_link;
+}
+
+// The folder a listing opens for the entry called name inside folder:
+// the first node of that name there. -2 when it cannot be listed.
+int open_folder(int folder, const char *name) {
+  for (int i = 0; i < fake.n_nodes; i++)
+    if (fake.nodes[i].parent == folder && strcmp(fake.nodes[i].name, name) == 0)
+      return fake.nodes[i].is_dir && !fake.nodes[i].unlistable ? i : -2;
+  return -2;
+}
+
+uint64_t walk(int folder, size_t path_len, int depth) {
+  if (depth > 8 || folder < 0) return 0;
+  uint64_t sum = 0;
+  for (int i = 0; i < fake.n_nodes; i++) {
+    const fake_node &n = fake.nodes[i];
+    if (n.parent != folder || skipped(n)) continue;
+    if (!n.is_dir) {
+      sum += n.size;
+    } else {
+      size_t child = path_len + 1 + strlen(n.name);
+      if (child < 1024) sum += walk(open_folder(folder, n.name), child, depth + 1);
+    }
+  }
+  return sum;
+}
+
+struct entry {
+  uint64_t bytes;
+  std::string name, path;
+  bool is_dir;
+  bool operator<(const entry &o) const {
+    if (bytes != o.bytes) return bytes > o.bytes;
+    if (name != o.name) return name < o.name;
+    if (path != o.path) return path < o.path;
+    return is_dir < o.is_dir;
+  }
+};
+
+std::vector<entry> expected_entries(const std::string &home) {
+  std::vector<entry> out;
+  if (fake.root_unlistable) return out;
+  for (int i = 0; i < fake.n_nodes; i++) {
+    const fake_node &n = fake.nodes[i];
+    if (n.parent != -1 || skipped(n)) continue;
+    entry e;
+    e.name = std::string(n.name).substr(0, 255);
+    std::string full = home + "\\" + n.name;
+    e.path = full.substr(0, 1023);
+    e.is_dir = n.is_dir;
+    e.bytes = !n.is_dir ? n.size
+              : full.size() < 1024 ? walk(open_folder(-1, n.name), full.size(), 1)
+                                   : 0;
+    out.push_back(e);
+  }
+  return out;
+}
+
+std::string pct_text(uint64_t n, uint64_t d) {
+  double p = d ? (double)n * 100.0 / (double)d : 0.0;
+  if (p > 100.0) p = 100.0;
+  char buf[32];
+  snprintf(buf, sizeof buf, "%.1f", p);
+  return buf;
+}
+
+uint64_t num(const check::jvalue *v) {
+  PROP(v && v->kind == check::jvalue::NUM && check::is_uint_text(v->text),
+       "not a plain unsigned number: %s", v ? v->text.c_str() : "(missing)");
+  return strtoull(v->text.c_str(), nullptr, 10);
+}
+
+const std::string &str(const check::jvalue *v) {
+  PROP(v && v->kind == check::jvalue::STR, "string expected");
+  return v->text;
+}
+
+bool boolean(const check::jvalue *v) {
+  PROP(v && v->kind == check::jvalue::BOOL, "boolean expected");
+  return v->b;
+}
+
+void check_pct(const check::jvalue *v) {
+  PROP(v && v->kind == check::jvalue::NUM && check::is_pct_text(v->text),
+       "bad percentage %s", v ? v->text.c_str() : "(missing)");
+}
+
+void check_keys(const check::jvalue &o, const std::vector<const char *> &keys) {
+  PROP(o.members.size() == keys.size(), "%zu keys, expected %zu",
+       o.members.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); i++)
+    PROP(o.members[i].first == keys[i], "key %zu is %s, expected %s", i,
+         o.members[i].first.c_str(), keys[i]);
+}
+
+void check_mounts(const check::jvalue &o) {
+  check_keys(o, {"ok", "action", "plugin", "version", "platform", "pid",
+                 "count", "utc", "zero_network", "mounts"});
+  const check::jvalue *list = o.get("mounts");
+  PROP(list->kind == check::jvalue::ARR, "mounts is not an array");
+  PROP(num(o.get("count")) == list->items.size(), "count %s for %zu drives",
+       o.get("count")->text.c_str(), list->items.size());
+  int usable = 0;
+  for (int i = 0; i < fake.n_drives; i++)
+    if (fake.drives[i].row.drive_type != DRIVE_TYPE_NO_ROOT_DIR &&
+        !fake.drives[i].space_fails)
+      usable++;
+  PROP((size_t)usable == list->items.size(), "%zu drives listed, %d usable",
+       list->items.size(), usable);
+  for (size_t i = 0; i < list->items.size(); i++) {
+    const check::jvalue &m = list->items[i];
+    check_keys(m, {"device", "fstype", "mount", "total_bytes", "used_bytes",
+                   "free_bytes", "avail_bytes", "pct", "inodes_total",
+                   "inodes_used", "inodes_pct", "has_inodes"});
+    uint64_t total = num(m.get("total_bytes")), used = num(m.get("used_bytes"));
+    uint64_t free_b = num(m.get("free_bytes")), avail = num(m.get("avail_bytes"));
+    PROP(used == (total >= free_b ? total - free_b : 0), "used_bytes wrong");
+    check_pct(m.get("pct"));
+    PROP(m.get("pct")->text == pct_text(used, used + avail), "pct %s",
+         m.get("pct")->text.c_str());
+    check_pct(m.get("inodes_pct"));
+    PROP(!str(m.get("fstype")).empty(), "empty fstype");
+    if (i) {
+      const check::jvalue &p = list->items[i - 1];
+      uint64_t pt = num(p.get("total_bytes"));
+      PROP(pt > total || (pt == total && str(p.get("mount")) <= str(m.get("mount"))),
+           "drives out of order at %zu", i);
+    }
+  }
+}
+
+void check_dirs(const check::jvalue &o, const std::string &home) {
+  check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root",
+                 "root_label", "root_total_bytes", "root_used_bytes",
+                 "root_free_bytes", "root_pct", "count", "truncated",
+                 "max_depth", "max_scan_entries", "scan_ms", "utc",
+                 "entries"});
+  PROP(str(o.get("root")) == home.substr(0, 1023), "root path altered");
+  // The volume's usage, when the home path names one.
+  uint64_t total = 0, used = 0, free_b = 0, avail = 0;
+  if (home.size() >= 2 && home[1] == ':' && !fake.volume_fails) {
+    std::string vol = home.substr(0, 2) + "\\";
+    const fake_drive *d = nullptr;
+    for (int i = 0; i < fake.n_drives; i++)
+      if (vol == fake.drives[i].row.mount) d = &fake.drives[i];
+    const space_info *s = d ? (d->space_fails ? nullptr : &d->space)
+                            : (fake.root_space_fails ? nullptr : &fake.root_space);
+    if (s) {
+      total = s->total;
+      free_b = s->free;
+      avail = s->avail;
+      used = total >= free_b ? total - free_b : 0;
+    }
+  }
+  PROP(num(o.get("root_total_bytes")) == total, "root_total_bytes");
+  PROP(num(o.get("root_used_bytes")) == used, "root_used_bytes");
+  PROP(num(o.get("root_free_bytes")) == free_b, "root_free_bytes");
+  PROP(o.get("root_pct")->text == pct_text(used, used + avail), "root_pct %s",
+       o.get("root_pct")->text.c_str());
+  PROP(!boolean(o.get("truncated")), "truncated on a small tree");
+
+  const check::jvalue *list = o.get("entries");
+  PROP(list->kind == check::jvalue::ARR, "entries is not an array");
+  PROP(num(o.get("count")) == list->items.size(), "count differs from entries");
+  std::vector<entry> got;
+  for (size_t i = 0; i < list->items.size(); i++) {
+    const check::jvalue &e = list->items[i];
+    check_keys(e, {"name", "path", "bytes", "pct", "is_dir"});
+    entry x{num(e.get("bytes")), str(e.get("name")), str(e.get("path")),
+            boolean(e.get("is_dir"))};
+    PROP(e.get("pct")->text == pct_text(x.bytes, total), "entry pct %s",
+         e.get("pct")->text.c_str());
+    if (!got.empty()) {
+      const entry &p = got.back();
+      PROP(p.bytes > x.bytes || (p.bytes == x.bytes && p.name <= x.name),
+           "entries out of order at %zu", i);
+    }
+    got.push_back(x);
+  }
+  std::vector<entry> want = expected_entries(home);
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  PROP(got.size() == want.size(), "%zu entries, expected %zu", got.size(),
+       want.size());
+  for (size_t i = 0; i < got.size(); i++)
+    PROP(got[i].bytes == want[i].bytes && got[i].name == want[i].name &&
+             got[i].path == want[i].path && got[i].is_dir == want[i].is_dir,
+         "entry %s: %llu bytes, expected %s with %llu", got[i].name.c_str(),
+         (unsigned long long)got[i].bytes, want[i].name.c_str(),
+         (unsigned long long)want[i].bytes);
+}
+
+void check_json(const std::string &body, const char *qs, const char *node_pwd,
+                const char *home) {
+  check::reader r(body.data(), body.size() - 1);
+  check::jvalue o;
+  PROP(r.whole_value(&o), "JSON body does not parse (%s at byte %zu): %s",
+       r.why(), r.at(body.data()), body.c_str());
+  PROP(o.kind == check::jvalue::OBJ && !o.members.empty() &&
+           o.members[0].first == "ok" && o.members[0].second.kind == check::jvalue::BOOL,
+       "\"ok\" is not the first key: %s", body.c_str());
+  PROP(body.size() >= 2 && body[body.size() - 2] == '}', "body does not close with }");
+  if (!o.members[0].second.b) {
+    static const char *const codes[] = {"unknown_action", "missing_root",
+                                        "root_not_allowed", "root_unavailable",
+                                        "out_of_memory"};
+    PROP(o.members.size() >= 2 && o.members[1].first == "error", "refusal without error");
+    const std::string &code = str(o.get("error"));
+    bool known = false;
+    for (const char *c : codes) known |= code == c;
+    PROP(known, "unknown error code %s", code.c_str());
+    PROP(!o.get("utc") && !o.get("pid") && !o.get("plugin"), "refusal carries a head key");
+    if (o.get("requested")) {
+      std::string req = str(o.get("requested"));
+      PROP(req.size() <= 63, "requested value longer than its buffer");
+    }
+    return;
+  }
+  const std::string &action = str(o.get("action"));
+  PROP(str(o.get("utc")) == (fake.gmtime_fails ? "1970-01-01T00:00:00Z"
+                                               : "2025-01-02T03:04:05Z"),
+       "stamp %s", str(o.get("utc")).c_str());
+  PROP(str(o.get("platform")) == "windows", "platform");
+  if (action == "info") {
+    check_keys(o, {"ok", "action", "plugin", "version", "platform", "pid", "utc",
+                   "node_auth", "supported", "zero_network", "allowed_roots",
+                   "max_depth", "max_scan_entries"});
+    bool auth = node_pwd && *node_pwd;
+    PROP(boolean(o.get("node_auth")) == auth, "node_auth");
+    PROP(num(o.get("pid")) == 4242, "pid");
+  } else if (action == "mounts") {
+    check_mounts(o);
+  } else {
+    PROP(action == "dirs", "action %s", action.c_str());
+    PROP(home && *home, "dirs answered without a home folder");
+    check_dirs(o, home);
+  }
+  (void)qs;
+}
+
+std::string page_seen[2];
+
+void check_page(const std::string &body, bool embedded) {
+  PROP(body.compare(0, 15, "<!DOCTYPE html>") == 0, "page does not start with a doctype");
+  PROP(body.size() >= 8 && body.compare(body.size() - 8, 8, "</html>\n") == 0,
+       "page does not end with </html> and LF");
+  // No value of the request is ever copied into the page.
+  std::string &seen = page_seen[embedded];
+  if (seen.empty()) seen = body;
+  PROP(seen == body, "the page differs between two requests");
+  if (!page_seen[0].empty() && !page_seen[1].empty())
+    PROP(page_seen[1].size() < page_seen[0].size(),
+         "the embedded page is not shorter than the direct one");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  // Standard output goes to an in-memory file for the whole run; libFuzzer
+  // itself writes to standard error.
+  reply_fd = memfd_create("reply", 0);
+  if (reply_fd < 0 || dup2(reply_fd, 1) < 0) abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  std::string in((const char *)data, size);
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (lines.size() < 5) {
+    size_t nl = in.find('\n', pos);
+    if (nl == std::string::npos) {
+      lines.push_back(in.substr(std::min(pos, in.size())));
+      pos = in.size();
+      break;
+    }
+    lines.push_back(in.substr(pos, nl - pos));
+    pos = nl + 1;
+  }
+  std::string tree = pos < in.size() ? in.substr(pos) : "";
+  lines.resize(5);
+  for (auto &l : lines) l = l.c_str();
+
+  auto digit = [&](size_t i) -> int {
+    if (i >= lines[0].size()) return 0;
+    char c = lines[0][i];
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return (unsigned char)c % 16;
+  };
+  int present = digit(0);
+  const char *node_pwd = (present & 1) ? lines[1].c_str() : nullptr;
+  const char *header = (present & 2) ? lines[2].c_str() : nullptr;
+  const char *auth = (present & 4) ? lines[3].c_str() : nullptr;
+  const char *qs = (present & 8) ? lines[4].c_str() : nullptr;
+
+  fake_reset();
+  static std::string deep = long_home();
+  int home_sel = digit(1) % 7;
+  fake.home = home_sel == 5 ? deep.c_str() : homes[home_sel];
+  fake.root_space.total = 1000;
+  fake.root_space.free = 400;
+  fake.root_space.avail = 300;
+  add_drives(digit(2));
+  apply_failures(digit(3));
+  build_tree(tree);
+
+  // action_info reads the node password from the environment.
+  if (node_pwd)
+    setenv("ZEM_PASSWORD", node_pwd, 1);
+  else
+    unsetenv("ZEM_PASSWORD");
+
+  clear_reply();
+  bool admitted = gate_admits(node_pwd, header, auth, qs);
+  route r = ROUTE_PAGE;
+  if (!admitted) {
+    write_gate_refusal();
+  } else {
+    r = route_request(qs);
+    if (r == ROUTE_JSON)
+      mode_json(qs);
+    else
+      write_page(r == ROUTE_PAGE_EMBEDDED);
+  }
+  std::string raw = take_reply();
+  if (getenv("REQUEST_FUZZ_SHOW")) fprintf(stderr, "%s\n----\n", raw.c_str());
+  PROP(fake.open_handles == 0, "%d folder listings left open", fake.open_handles);
+
+  if (!admitted) {
+    static const char refusal[] =
+        "Status: 401 Unauthorized\r\n"
+        "Content-Type: application/json; charset=utf-8\r\n"
+        "Cache-Control: no-store\r\n"
+        "X-Content-Type-Options: nosniff\r\n"
+        "\r\n"
+        "{\"ok\":false,\"error\":\"invalid node password\"}\n";
+    PROP(raw == std::string(refusal, sizeof refusal - 1), "401 reply altered");
+    return 0;
+  }
+  check::reply rep;
+  std::string bad = check::split_reply(raw, &rep);
+  PROP(bad.empty(), "%s: %s", bad.c_str(), raw.substr(0, 400).c_str());
+  for (const auto &h : rep.headers)
+    PROP(h.compare(0, 7, "Status:") != 0, "a Status line on an admitted request");
+  PROP(has_header(rep, "Cache-Control: no-store") &&
+           has_header(rep, "X-Content-Type-Options: nosniff"),
+       "missing header lines");
+
+  bool want_json = qs && (strstr(qs, "action=") || strstr(qs, "format=json"));
+  PROP((r == ROUTE_JSON) == want_json, "routed wrongly: %s", qs ? qs : "(unset)");
+  if (want_json) {
+    PROP(rep.headers.size() == 3 &&
+             has_header(rep, "Content-Type: application/json; charset=utf-8"),
+         "JSON reply headers");
+    check_json(rep.body, qs, node_pwd, fake.home);
+  } else {
+    bool embedded = qs && (strstr(qs, "embed=1") || strstr(qs, "embed=true"));
+    PROP((r == ROUTE_PAGE_EMBEDDED) == embedded, "embedding wrong: %s",
+         qs ? qs : "(unset)");
+    PROP(has_header(rep, "Content-Type: text/html; charset=utf-8"), "page content type");
+    check_page(rep.body, embedded);
+  }
+  return 0;
+}
