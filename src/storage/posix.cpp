@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,9 +24,41 @@ long storage_pid(void) { return (long)getpid(); }
 
 int64_t storage_time(void) { return (int64_t)time(NULL); }
 
+// Broken-down UTC by calendar arithmetic (days to civil date, proleptic
+// Gregorian). gmtime_r would do the same but first loads the local time
+// zone file, which a reply stamped in UTC never needs.
 int storage_gmtime(int64_t t, struct tm *out) {
-  time_t tt = (time_t)t;
-  return gmtime_r(&tt, out) != NULL;
+  int64_t days = t / 86400, secs = t % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    days--;
+  }
+  int64_t z = days + 719468;  // days since 0000-03-01
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;                                   // [0, 146096]
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // from March 1
+  int64_t mp = (5 * doy + 2) / 153;                                  // March is 0
+  int64_t mday = doy - (153 * mp + 2) / 5 + 1;
+  int64_t mon = mp < 10 ? mp + 3 : mp - 9;                           // 1..12
+  int64_t year = yoe + era * 400 + (mon <= 2);
+  int64_t tm_year = year - 1900;
+  if (tm_year < INT_MIN || tm_year > INT_MAX) return 0;
+  int leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  static const short before_month[12] = {0,   31,  59,  90,  120, 151,
+                                         181, 212, 243, 273, 304, 334};
+  memset(out, 0, sizeof *out);
+  out->tm_year = (int)tm_year;
+  out->tm_mon = (int)mon - 1;
+  out->tm_mday = (int)mday;
+  out->tm_hour = (int)(secs / 3600);
+  out->tm_min = (int)(secs / 60 % 60);
+  out->tm_sec = (int)(secs % 60);
+  out->tm_yday = before_month[mon - 1] + (int)mday - 1 + (leap && mon > 2);
+  int64_t wday = (days + 4) % 7;  // 1970-01-01 was a Thursday
+  out->tm_wday = (int)(wday < 0 ? wday + 7 : wday);
+  out->tm_zone = "GMT";
+  return 1;
 }
 
 uint64_t storage_ticks_ms(void) {
@@ -113,31 +146,98 @@ int storage_volume_of(const char *path, char *buf, size_t cap) {
 }
 
 // ---- folders ---------------------------------------------------------
+//
+// Folders are read with getdents64 straight into a buffer of our own, the
+// way readdir does, but without fdopendir's checks (an fstat and two fcntl
+// calls per folder) and without an allocation per folder: the walk opens
+// folders one inside another and closes them in the reverse order, so a
+// few buffers kept for the whole run serve every level. A listing opened
+// while all of them are in use gets one of its own.
+
+namespace {
+struct dir_stream {
+  int fd;
+  int in_use;
+  int own;          // allocated for this listing alone
+  size_t pos, end;  // unread entries are buf[pos, end)
+  alignas(8) char buf[32768];
+};
+
+dir_stream stream_pool[10];
+
+dir_stream *stream_take(void) {
+  for (dir_stream &s : stream_pool)
+    if (!s.in_use) {
+      s.in_use = 1;
+      s.own = 0;
+      return &s;
+    }
+  dir_stream *s = (dir_stream *)malloc(sizeof(dir_stream));
+  if (!s) return NULL;
+  s->in_use = 1;
+  s->own = 1;
+  return s;
+}
+
+void stream_give(dir_stream *s) {
+  if (s->own)
+    free(s);
+  else
+    s->in_use = 0;
+}
+
+// The record layout getdents64 fills in.
+struct dirent64_rec {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];
+};
+}  // namespace
 
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *path) {
   // The root may itself be a link to the home folder; below it, nothing
   // is followed.
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-  int fd = parent ? openat(dirfd((DIR *)parent->handle), name, flags | O_NOFOLLOW)
+  int fd = parent ? openat(((dir_stream *)parent->handle)->fd, name,
+                           flags | O_NOFOLLOW)
                   : open(path, flags);
   if (fd < 0) return 0;
-  DIR *d = fdopendir(fd);
-  if (!d) {
+  dir_stream *s = stream_take();
+  if (!s) {
     close(fd);
     return 0;
   }
-  it->handle = d;
+  s->fd = fd;
+  s->pos = s->end = 0;
+  it->handle = s;
   it->has_first = 0;
   return 1;
 }
 
+// The next entry of s that names a file, or NULL at the end of the folder
+// or on an error (which ends the listing, as it does for readdir).
+static const dirent64_rec *stream_next(dir_stream *s) {
+  for (;;) {
+    if (s->pos >= s->end) {
+      ssize_t got = getdents64(s->fd, s->buf, sizeof s->buf);
+      if (got <= 0) return NULL;
+      s->pos = 0;
+      s->end = (size_t)got;
+    }
+    const dirent64_rec *e = (const dirent64_rec *)(s->buf + s->pos);
+    s->pos += e->d_reclen;
+    if (e->d_ino != 0) return e;  // 0 marks a deleted entry
+  }
+}
+
 int storage_dir_next(dir_iter *it, dir_item *item) {
-  DIR *d = (DIR *)it->handle;
-  struct dirent *e = readdir(d);
+  dir_stream *s = (dir_stream *)it->handle;
+  const dirent64_rec *e = stream_next(s);
   if (!e) return 0;
-  size_t n = strlen(e->d_name);
-  if (n >= sizeof item->name) n = sizeof item->name - 1;
+  size_t n = strnlen(e->d_name, sizeof item->name - 1);
   memcpy(item->name, e->d_name, n);
   item->name[n] = '\0';
   item->size = 0;
@@ -150,7 +250,7 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     default: break;  // a regular file, or a type the file system keeps back
   }
   struct stat st;
-  if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 1;
+  if (fstatat(s->fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return 1;
   if (S_ISDIR(st.st_mode))
     item->is_dir = 1;
   else if (S_ISLNK(st.st_mode))
@@ -160,4 +260,8 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   return 1;
 }
 
-void storage_dir_close(dir_iter *it) { closedir((DIR *)it->handle); }
+void storage_dir_close(dir_iter *it) {
+  dir_stream *s = (dir_stream *)it->handle;
+  close(s->fd);
+  stream_give(s);
+}
