@@ -7,7 +7,8 @@
 //      (1 node password, 2 X-Zem-Password, 4 Authorization, 8 query
 //      string); [1] the home folder (digit, see homes[]); [2] the drives
 //      (digit, see add_drives); [3] failure switches (hex digit, see
-//      apply_failures)
+//      apply_failures); [4] [5] and [6] [7] generated files, how many
+//      and where (hex digits, see add_bulk)
 //   1  ZEM_PASSWORD   2  X-Zem-Password   3  Authorization
 //   4  QUERY_STRING
 //   5… the home folder's tree, four bytes and a name per entry (see
@@ -102,6 +103,17 @@ void apply_failures(int bits) {
   fake.root_space_fails = (bits >> 3) & 1;
 }
 
+// Generated 1-byte files, counted near the listing and scan limits, inside
+// the folder chosen by where (0: the home folder; else a node).
+void add_bulk(int count_sel, int where) {
+  static const int counts[] = {0,     1,      511,    512,    513,
+                               60000, 119487, 119488, 119999, 120000,
+                               120001, 40000, 200,    1000,   7, 3};
+  if (!count_sel || fake.n_bulk >= 8) return;
+  int parent = where ? (where - 1) % (fake.n_nodes + 1) - 1 : -1;
+  fake_add_bulk(parent, counts[count_sel]);
+}
+
 // Each entry: parent selector, flags, size selector, name selector, then
 // for a name taken from the input, its bytes up to '/'.
 void build_tree(const std::string &t) {
@@ -149,19 +161,48 @@ int open_folder(int folder, const char *name) {
   return -2;
 }
 
-uint64_t walk(int folder, size_t path_len, int depth) {
-  if (depth > 8 || folder < 0) return 0;
-  uint64_t sum = 0;
+int bulk_in(int folder) {
+  for (int i = 0; i < fake.n_bulk; i++)
+    if (fake.bulk_parent[i] == folder) return fake.bulk_count[i];
+  return 0;
+}
+
+const uint64_t scan_limit = 120000;
+uint64_t scanned;
+bool truncated;
+
+// A folder's countable entries in listing order: its nodes, then its
+// generated 1-byte files. fn returns false to stop.
+template <class F>
+void each_entry(int folder, F fn) {
   for (int i = 0; i < fake.n_nodes; i++) {
     const fake_node &n = fake.nodes[i];
-    if (n.parent != folder || skipped(n)) continue;
-    if (!n.is_dir) {
-      sum += n.size;
-    } else {
-      size_t child = path_len + 1 + strlen(n.name);
-      if (child < 1024) sum += walk(open_folder(folder, n.name), child, depth + 1);
-    }
+    if (n.parent == folder && !skipped(n) && !fn(n.name, n.size, n.is_dir != 0))
+      return;
   }
+  char name[16];
+  for (int i = 0, n = bulk_in(folder); i < n; i++) {
+    snprintf(name, sizeof name, "f%d", i);
+    if (!fn(name, 1, false)) return;
+  }
+}
+
+uint64_t walk(int folder, size_t path_len, int depth) {
+  if (depth > 8 || truncated || folder < 0) return 0;
+  uint64_t sum = 0;
+  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir) {
+    if (++scanned > scan_limit) {
+      truncated = true;
+      return false;
+    }
+    if (!is_dir) {
+      sum += size;
+    } else {
+      size_t child = path_len + 1 + strlen(name);
+      if (child < 1024) sum += walk(open_folder(folder, name), child, depth + 1);
+    }
+    return true;
+  });
   return sum;
 }
 
@@ -179,20 +220,25 @@ struct entry {
 
 std::vector<entry> expected_entries(const std::string &home) {
   std::vector<entry> out;
+  scanned = 0;
+  truncated = false;
   if (fake.root_unlistable) return out;
-  for (int i = 0; i < fake.n_nodes; i++) {
-    const fake_node &n = fake.nodes[i];
-    if (n.parent != -1 || skipped(n)) continue;
+  each_entry(-1, [&](const char *name, uint64_t size, bool is_dir) {
+    if (out.size() >= 512 || ++scanned > scan_limit) {
+      truncated = true;
+      return false;
+    }
     entry e;
-    e.name = std::string(n.name).substr(0, 255);
-    std::string full = home + "\\" + n.name;
+    e.name = std::string(name).substr(0, 255);
+    std::string full = home + "\\" + name;
     e.path = full.substr(0, 1023);
-    e.is_dir = n.is_dir;
-    e.bytes = !n.is_dir ? n.size
-              : full.size() < 1024 ? walk(open_folder(-1, n.name), full.size(), 1)
+    e.is_dir = is_dir;
+    e.bytes = !is_dir ? size
+              : full.size() < 1024 ? walk(open_folder(-1, name), full.size(), 1)
                                    : 0;
     out.push_back(e);
-  }
+    return true;
+  });
   return out;
 }
 
@@ -297,7 +343,6 @@ void check_dirs(const check::jvalue &o, const std::string &home) {
   PROP(num(o.get("root_free_bytes")) == free_b, "root_free_bytes");
   PROP(o.get("root_pct")->text == pct_text(used, used + avail), "root_pct %s",
        o.get("root_pct")->text.c_str());
-  PROP(!boolean(o.get("truncated")), "truncated on a small tree");
 
   const check::jvalue *list = o.get("entries");
   PROP(list->kind == check::jvalue::ARR, "entries is not an array");
@@ -318,6 +363,8 @@ void check_dirs(const check::jvalue &o, const std::string &home) {
     got.push_back(x);
   }
   std::vector<entry> want = expected_entries(home);
+  PROP(boolean(o.get("truncated")) == truncated, "truncated %d, expected %d",
+       (int)boolean(o.get("truncated")), (int)truncated);
   std::sort(got.begin(), got.end());
   std::sort(want.begin(), want.end());
   PROP(got.size() == want.size(), "%zu entries, expected %zu", got.size(),
@@ -444,6 +491,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   add_drives(digit(2));
   apply_failures(digit(3));
   build_tree(tree);
+  add_bulk(digit(4), digit(5));
+  add_bulk(digit(6), digit(7));
 
   // action_info reads the node password from the environment.
   if (node_pwd)
