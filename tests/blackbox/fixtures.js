@@ -183,3 +183,14 @@ function ensure(base, name) {
 }
 
 module.exports = { ensure, has, names: () => [...Object.keys(generators), ...absent] };
+
+// "node fixtures.js <dir>" builds every tree into <dir> ahead of the runs.
+if (require.main === module) {
+  const base = process.argv[2];
+  if (!base) {
+    process.stderr.write('usage: node fixtures.js <dir>\n');
+    process.exit(2);
+  }
+  for (const name of module.exports.names()) ensure(path.resolve(base), name);
+  process.stdout.write('fixtures ready in ' + cacheRoot(path.resolve(base)) + '\n');
+}

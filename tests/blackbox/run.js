@@ -7,6 +7,7 @@
 //   node run.js --program <path> [--wine] [--fixtures <dir>] [--jobs N]
 //               [--filter <text>] cases/*.json
 //
+// A folder given in place of a case file stands for its *.json files.
 // --wine runs a Windows build under Wine. WINEPREFIX is taken from the
 // environment (default: a folder "wineprefix" beside the program); the
 // runner starts "wineserver -p" before the cases and "wineserver -k" after.
@@ -76,7 +77,9 @@ function parseArgs(argv) {
     else if (a === '--jobs') o.jobs = Math.max(1, parseInt(val(), 10) || 1);
     else if (a === '--filter') o.filter = val();
     else if (a.startsWith('--')) usage('unknown option ' + a);
-    else o.files.push(a);
+    else if (fs.existsSync(a) && fs.statSync(a).isDirectory()) {
+      for (const f of fs.readdirSync(a).filter((n) => n.endsWith('.json')).sort()) o.files.push(path.join(a, f));
+    } else o.files.push(a);
   }
   if (!o.program) usage('--program is required');
   if (!o.files.length) usage('no case files');
@@ -297,6 +300,7 @@ class Runner {
     if (opts.fixtures) {
       this.fixtureBase = opts.fixtures;
       this.ownFixtures = false;
+      fs.mkdirSync(this.fixtureBase, { recursive: true });
     } else {
       this.fixtureBase = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin_disks-bb-'));
       this.ownFixtures = true;
@@ -320,10 +324,15 @@ class Runner {
   startWine() {
     fs.mkdirSync(this.winePrefix, { recursive: true });
     spawnSync('wineserver', ['-p'], { env: this.wineEnv(), stdio: 'ignore' });
-    // The first start creates the prefix and prints its own messages.
-    const r = spawnSync(this.wineBin, ['cmd', '/c', 'exit'], { env: this.wineEnv(), encoding: 'latin1' });
+    // The first start creates the prefix and prints its own messages. Wine
+    // leaves service processes running that keep any pipe they inherit open,
+    // so this start writes to a file, never to a pipe.
+    const log = path.join(this.fixtureBase, 'wine-start.log');
+    const fd = fs.openSync(log, 'w');
+    const r = spawnSync(this.wineBin, ['cmd', '/c', 'exit'], { env: this.wineEnv(), stdio: ['ignore', fd, fd] });
+    fs.closeSync(fd);
     if (r.status !== 0) {
-      process.stderr.write('wine does not start:\n' + (r.stderr || '') + '\n');
+      process.stderr.write('wine does not start:\n' + fs.readFileSync(log, 'latin1') + '\n');
       process.exit(2);
     }
   }

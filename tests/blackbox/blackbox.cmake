@@ -1,0 +1,48 @@
+# Black-box cases: the program is started as the host starts it and its
+# bytes are compared. Included from tests/CMakeLists.txt.
+#   blackbox_fixtures  builds the home trees once (shared by both runs)
+#   blackbox_native    every case against the native program
+#   blackbox_wine      the same cases against PLUGIN_EXE under Wine
+#   mounts_vs_df       the native mounts reply against df on this machine
+
+find_program(BLACKBOX_NODE NAMES node nodejs)
+if(NOT BLACKBOX_NODE)
+  message(STATUS "node not found: black-box tests are not registered")
+  return()
+endif()
+
+set(BLACKBOX_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(BLACKBOX_FIXTURES ${CMAKE_CURRENT_BINARY_DIR}/blackbox-fixtures)
+
+add_test(NAME blackbox_fixtures
+  COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/fixtures.js ${BLACKBOX_FIXTURES})
+set_tests_properties(blackbox_fixtures PROPERTIES FIXTURES_SETUP blackbox_trees)
+
+add_test(NAME blackbox_native
+  COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js
+    --program $<TARGET_FILE:plugin_disks>
+    --fixtures ${BLACKBOX_FIXTURES}
+    ${BLACKBOX_DIR}/cases)
+set_tests_properties(blackbox_native PROPERTIES
+  FIXTURES_REQUIRED blackbox_trees
+
+if(PLUGIN_EXE)
+  find_program(BLACKBOX_WINE wine)
+  if(NOT BLACKBOX_WINE)
+    message(FATAL_ERROR "PLUGIN_EXE is set but wine is not installed")
+  endif()
+  add_test(NAME blackbox_wine
+    COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js --wine
+      --program ${PLUGIN_EXE}
+      --fixtures ${BLACKBOX_FIXTURES}
+      ${BLACKBOX_DIR}/cases)
+  set_tests_properties(blackbox_wine PROPERTIES
+    FIXTURES_REQUIRED blackbox_trees
+    ENVIRONMENT "WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/blackbox-wineprefix;WINE=${BLACKBOX_WINE}"
+    TIMEOUT 900)
+endif()
+
+if(CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
+  add_test(NAME mounts_vs_df
+    COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/mounts_vs_df.js $<TARGET_FILE:plugin_disks>)
+endif()
