@@ -24,7 +24,7 @@ add_test(NAME blackbox_native
     --fixtures ${BLACKBOX_FIXTURES}
     ${BLACKBOX_DIR}/cases)
 set_tests_properties(blackbox_native PROPERTIES
-  FIXTURES_REQUIRED blackbox_trees
+  FIXTURES_REQUIRED blackbox_trees)
 
 if(PLUGIN_EXE)
   find_program(BLACKBOX_WINE wine)
