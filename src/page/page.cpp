@@ -2,20 +2,46 @@
 
 #include <stdio.h>
 
-// Placeholder document until the dashboard texts are embedded.
-static const char head[] =
+#include "page/assets.h"
+
+// The header block: the only piece that is not a file (its lines end in
+// CR LF, which the LF-only page texts never hold).
+static const char header_block[] =
     "Content-Type: text/html; charset=utf-8\r\n"
     "Cache-Control: no-store\r\n"
     "X-Content-Type-Options: nosniff\r\n"
-    "\r\n"
-    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-    "<title>disks</title></head><body><div class=\"wrap\">";
-static const char direct[] =
-    "<div class=\"sub\" style=\"margin-bottom:14px\">Opened directly from the node API.</div>";
-static const char tail[] = "</div></body></html>\n";
+    "\r\n";
+
+struct piece {
+  const unsigned char *bytes;
+  const size_t *len;
+};
+
+#define PIECE(sym) {sym, &sym##_len}
+
+// Pieces 2 to 10 of the page: document start to the About card.
+static const piece before_direct[] = {
+    PIECE(page_doc_start_html),  PIECE(page_theme_first_js),   PIECE(page_head_mid_html),
+    PIECE(page_theme_css),       PIECE(page_page_css),         PIECE(page_head_end_html),
+    PIECE(page_bridge_js),       PIECE(page_body_start_html),  PIECE(page_top_html),
+    PIECE(page_card_summary_html), PIECE(page_card_mounts_html), PIECE(page_card_dirs_html),
+    PIECE(page_card_about_html),
+};
+
+// Pieces 12 and 13: the client script and the document end.
+static const piece after_direct[] = {
+    PIECE(page_script_start_html),
+    PIECE(page_client_js),
+    PIECE(page_script_end_html),
+};
+
+// Raw bytes with their known length: the texts hold "%" and never pass
+// through a formatting function. Write results are not looked at.
+static void put(const piece &p) { fwrite(p.bytes, 1, *p.len, stdout); }
 
 void write_page(int embedded) {
-  fwrite(head, 1, sizeof head - 1, stdout);
-  if (!embedded) fwrite(direct, 1, sizeof direct - 1, stdout);
-  fwrite(tail, 1, sizeof tail - 1, stdout);
+  fwrite(header_block, 1, sizeof header_block - 1, stdout);
+  for (const piece &p : before_direct) put(p);
+  if (!embedded) fwrite(page_direct_html, 1, page_direct_html_len, stdout);
+  for (const piece &p : after_direct) put(p);
 }

@@ -1,0 +1,159 @@
+// Failure rows: a node password that is refused or accepted (a second host
+// with a password, the real plugin and its gate), a plugin that cannot be
+// reached, and every folders refusal.
+'use strict';
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const h = require('./helpers');
+
+const PASSWORD = 'pa ss&1+%';
+let browser, locked, broken;
+before(async () => {
+  browser = await h.launch();
+  locked = await h.startHost(['--plugin', h.PLUGIN, '--home', h.HOME_FIXTURE, '--password', PASSWORD]);
+  broken = await h.startHost(['--plugin', '/nonexistent/plugin_disks', '--home', h.HOME_FIXTURE]);
+});
+after(async () => {
+  await browser.close();
+  await locked.stop();
+  await broken.stop();
+});
+
+describe('node password (a host with a password)', () => {
+  it('a refused password: pill "error", folder note "unavailable: invalid node password"', async () => {
+    const context = await browser.newContext();
+    await context.addInitScript(() => localStorage.setItem('zem_active_pwd', 'wrong'));
+    const page = await context.newPage();
+    // The page itself is let in by a header (as a host that keeps the right
+    // password would); its own requests carry the stale stored one.
+    await page.route((u) => u.pathname === '/plugin_disks' && !u.searchParams.has('action'),
+      (route) => route.continue({ headers: { ...route.request().headers(), 'x-zem-password': PASSWORD } }));
+    const log = h.logRequests(page);
+    const refused = page.waitForResponse((r) => h.actionOf(r.url()) === 'mounts');
+    await page.goto(locked.url + '/plugin_disks');
+    assert.equal((await refused).status(), 401);
+    await h.waitText(page, '#pState', 'error');
+    await h.waitText(page, '#dirNote', 'unavailable: invalid node password');
+    assert.equal(await page.$eval('#pState', (e) => e.className), 'pill');
+    assert.equal(await h.textOf(page, '#kCount'), h.DASH);
+    assert.equal(await h.textOf(page, '#pPlatform'), h.DASH);
+    assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
+    assert.equal(await page.$$eval('#rows tr', (e) => e.length), 0);
+    // No fallback after a refusal: one folders request.
+    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=wrong', '/plugin_disks?action=dirs&pwd=wrong&root=workspace']);
+    assert.ok(log.every((r) => r.headers['x-zem-password'] === 'wrong'));
+    await context.close();
+  });
+
+  it('the right password in the page URL opens the page and every request', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    const log = h.logRequests(page);
+    await page.goto(locked.url + '/plugin_disks?pwd=' + encodeURIComponent(PASSWORD));
+    await h.waitText(page, '#pPlatform', 'linux');
+    await h.waitText(page, '#dirNote', /entries/);
+    assert.equal(await h.textOf(page, '#pState'), 'paused');
+    const enc = encodeURIComponent(PASSWORD);
+    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=' + enc,
+      '/plugin_disks?action=dirs&pwd=' + enc + '&root=workspace', '/plugin_disks?action=dirs&pwd=' + enc + '&root=home']);
+    assert.ok(log.every((r) => r.headers['x-zem-password'] === PASSWORD));
+    await context.close();
+  });
+
+  it('the hub route passes the stored per-node password through as the header', async () => {
+    const context = await browser.newContext();
+    await context.addInitScript((pw) => localStorage.setItem('zem_pwd_alpha', pw), PASSWORD);
+    const page = await context.newPage();
+    // The page request is let in by a header; the page's own requests lose
+    // their pwd parameter on the way, so only the header can let them in.
+    await page.route((u) => u.pathname === '/plugins', (route) => {
+      const u = new URL(route.request().url());
+      if (!u.searchParams.has('action')) {
+        return route.continue({ headers: { ...route.request().headers(), 'x-zem-password': PASSWORD } });
+      }
+      assert.equal(u.searchParams.get('pwd'), PASSWORD);
+      u.searchParams.delete('pwd');
+      return route.continue({ url: u.toString() });
+    });
+    const statuses = [];
+    page.on('response', (r) => { if (h.actionOf(r.url())) statuses.push(r.status()); });
+    await page.goto(locked.url + '/plugins?plugin=disks&node=alpha&id=1');
+    await h.waitText(page, '#pPlatform', 'linux');
+    await h.waitText(page, '#dirNote', /entries/);
+    assert.deepEqual(statuses, [200, 200, 200]);
+    await context.close();
+  });
+});
+
+describe('unreachable plugin', () => {
+  it('a host that cannot run the plugin (502, not JSON): pill "error", note with the browser\'s error', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    // The page comes from the working host; its requests go to the broken one.
+    await page.route((u) => h.actionOf(u.toString()) !== '', async (route) => {
+      const u = new URL(route.request().url());
+      const response = await route.fetch({ url: broken.url + u.pathname + u.search });
+      await route.fulfill({ response });
+    });
+    const statuses = [];
+    page.on('response', (r) => { if (h.actionOf(r.url())) statuses.push(r.status()); });
+    await page.goto(h.HOST_URL + '/plugin_disks');
+    await h.waitText(page, '#pState', 'error');
+    await h.waitText(page, '#dirNote', /^unavailable: SyntaxError: /);
+    assert.deepEqual(statuses, [502, 502]);
+    assert.equal(await h.textOf(page, '#kCount'), h.DASH);
+    assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
+    await context.close();
+  });
+
+  it('a refused connection: "unavailable: TypeError: Failed to fetch"', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    await page.route((u) => h.actionOf(u.toString()) !== '', (route) => route.abort('connectionrefused'));
+    await page.goto(h.HOST_URL + '/plugin_disks');
+    await h.waitText(page, '#pState', 'error');
+    await h.waitText(page, '#dirNote', 'unavailable: TypeError: Failed to fetch');
+    await context.close();
+  });
+
+  it('a drives reply that is null or not an object with ok: "error"', async () => {
+    for (const body of ['null', '{"ok":false,"error":"unknown_action"}', 'false', '{"ok":true,"mounts":[null]}']) {
+      const context = await browser.newContext();
+      const page = await context.newPage();
+      await h.serveReplies(page, body, h.dirsReply([]));
+      await page.goto(h.HOST_URL + '/plugin_disks');
+      await h.waitText(page, '#pState', 'error');
+      await context.close();
+    }
+  });
+});
+
+describe('folders refusals', () => {
+  const cases = [
+    [{ ok: false, error: 'missing_root', allowed_roots: ['workspace', 'home'] }, 'unavailable: missing_root'],
+    [{ ok: false, error: 'root_not_allowed', requested: 'x' }, 'unavailable: root_not_allowed'],
+    [{ ok: false, error: 'root_unavailable', requested: 'home' }, 'unavailable: root_unavailable'],
+    [{ ok: false, error: 'out_of_memory' }, 'unavailable: out_of_memory'],
+    [{ ok: false, error: 'invalid node password' }, 'unavailable: invalid node password'],
+    [{ ok: false }, 'unavailable'],
+    [{ ok: 'true', entries: [] }, 'unavailable'],
+    [null, 'unavailable'],
+  ];
+  for (const [reply, note] of cases) {
+    it(`${JSON.stringify(reply)} on HOME empties the table and notes "${note}"`, async () => {
+      const context = await browser.newContext();
+      const page = await context.newPage();
+      await h.serveReplies(page, h.mountsReply([]), (url) => (new URL(url).searchParams.get('root') === 'home'
+        ? reply : h.dirsReply([h.entry('before', 1)])));
+      await page.goto(h.HOST_URL + '/plugin_disks');
+      await h.waitText(page, '#dirNote', /entries/);
+      assert.equal(await page.$$eval('#rows tr', (e) => e.length), 1);
+      await page.click('#segRoot button[data-root="home"]');
+      await h.waitText(page, '#dirNote', note);
+      assert.equal(await page.$$eval('#rows tr', (e) => e.length), 0);
+      assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
+      assert.equal(await h.textOf(page, '#dirEmpty'), 'Nothing to show for this root.');
+      await context.close();
+    });
+  }
+});

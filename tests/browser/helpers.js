@@ -1,0 +1,158 @@
+// Shared pieces of the browser tests: the browser, extra hosts, reply
+// factories, request logs and polling from the Node side (so that waiting
+// never depends on the page's timers, which the clock tests replace).
+'use strict';
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { spawn } = require('node:child_process');
+const { chromium } = require('playwright-core');
+
+const REPO = path.resolve(__dirname, '..', '..');
+const HOST_URL = process.env.HOST_URL;
+const HOME_FIXTURE = process.env.HOME_FIXTURE;
+const PLUGIN = process.env.PLUGIN || path.join(REPO, 'build', 'plugin_disks');
+if (!HOST_URL || !HOME_FIXTURE) {
+  throw new Error('HOST_URL and HOME_FIXTURE are unset: run the browser tests with tests/browser/run');
+}
+
+const DOT = '  \u00b7  ';
+const DASH = '\u2014';
+
+function launch() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// Another host (for a password, or a plugin that cannot run), on a free port.
+function startHost(args) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(process.execPath, [path.join(REPO, 'host', 'server.js'), '--port', '0', ...args],
+      { stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    const timer = setTimeout(() => { child.kill(); reject(new Error('host did not start: ' + out)); }, 10000);
+    child.stdout.on('data', (c) => {
+      out += c;
+      const m = /listening on (http:\/\/[^\s]+?)\/?\n/.exec(out);
+      if (m) {
+        clearTimeout(timer);
+        resolve({
+          url: m[1],
+          stop: () => new Promise((r) => { child.once('exit', r); child.kill(); }),
+        });
+      }
+    });
+    child.stderr.on('data', (c) => { out += c; });
+    child.once('exit', (code) => { clearTimeout(timer); reject(new Error('host exited ' + code + ': ' + out)); });
+  });
+}
+
+// Polls fn in the page (or frame) from Node until it returns a truthy value.
+async function waitFor(target, fn, arg, timeout = 10000) {
+  const end = Date.now() + timeout;
+  let last;
+  for (;;) {
+    last = await target.evaluate(fn, arg);
+    if (last) return last;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + fn.toString() + ' (last: ' + JSON.stringify(last) + ')');
+    await new Promise((r) => setTimeout(r, 25));
+  }
+}
+const textOf = (target, sel) => target.evaluate((s) => { const e = document.querySelector(s); return e ? e.textContent : null; }, sel);
+async function waitText(target, sel, expected, timeout) {
+  const test = typeof expected === 'string' ? (t) => t === expected : (t) => t !== null && expected.test(t);
+  const end = Date.now() + (timeout || 10000);
+  let t;
+  for (;;) {
+    t = await textOf(target, sel);
+    if (test(t)) return t;
+    if (Date.now() > end) assert.fail(`${sel}: text ${JSON.stringify(t)} never matched ${expected}`);
+    await new Promise((r) => setTimeout(r, 25));
+  }
+}
+
+// The action of a request URL, or '' for any other request.
+function actionOf(url) {
+  const u = new URL(url);
+  if (u.pathname !== '/plugin_disks' && u.pathname !== '/plugins') return '';
+  return u.searchParams.get('action') || '';
+}
+const isAction = (name) => (url) => actionOf(url.toString()) === name;
+
+// Every API request the page sends: path with query, and headers.
+function logRequests(page) {
+  const log = [];
+  page.on('request', (r) => {
+    if (actionOf(r.url())) {
+      const u = new URL(r.url());
+      log.push({ action: actionOf(r.url()), path: u.pathname + u.search, headers: r.headers(), frame: r.frame() });
+    }
+  });
+  return log;
+}
+
+// In-page record of fetch calls (synchronous, so exact for counting), of
+// "zem-theme" events and of window messages.
+const INSTRUMENT = `(() => {
+  window.__fetches = [];
+  const f = window.fetch;
+  window.fetch = function (u, o) { window.__fetches.push({ url: String(u), headers: (o && o.headers) || null }); return f.apply(this, arguments); };
+  window.__events = [];
+  window.addEventListener('zem-theme', (e) => window.__events.push(e.detail));
+  window.__msgs = [];
+  window.addEventListener('message', (e) => window.__msgs.push(e.data));
+})();`;
+const fetchCount = (page, action) => page.evaluate((a) => window.__fetches.filter((f) => f.url.includes('action=' + a + '&') || f.url.endsWith('action=' + a)).length, action);
+
+// Reply factories.
+function drive(over) {
+  return Object.assign({
+    device: '/dev/sdz1', fstype: 'ext4', mount: '/data', total_bytes: 1000 * 1024 * 1024,
+    used_bytes: 500 * 1024 * 1024, free_bytes: 500 * 1024 * 1024, avail_bytes: 400 * 1024 * 1024,
+    pct: 55.6, inodes_total: 0, inodes_used: 0, inodes_pct: 0, has_inodes: false,
+  }, over);
+}
+function mountsReply(mounts, over) {
+  return Object.assign({
+    ok: true, action: 'mounts', plugin: 'plugin_disks', version: '1.0.2', platform: 'testos', pid: 4242,
+    count: mounts.length, utc: '2026-01-02T03:04:05Z', zero_network: true, mounts,
+  }, over);
+}
+function entry(name, bytes, over) {
+  return Object.assign({ name, path: '/home/t/' + name, bytes, pct: 1.5, is_dir: false }, over);
+}
+function dirsReply(entries, over) {
+  return Object.assign({
+    ok: true, action: 'dirs', plugin: 'plugin_disks', platform: 'testos', root_kind: 'home', root: '/home/t',
+    root_label: '$HOME', root_total_bytes: 100 * 1024 * 1024 * 1024, root_used_bytes: 40 * 1024 * 1024 * 1024,
+    root_free_bytes: 60 * 1024 * 1024 * 1024, root_pct: 40.0, count: entries.length, truncated: false,
+    max_depth: 8, max_scan_entries: 120000, scan_ms: 12, utc: '2026-01-02T03:04:05Z', entries,
+  }, over);
+}
+const json = (route, body, status) => route.fulfill({
+  status: status || 200, contentType: 'application/json; charset=utf-8', body: typeof body === 'string' ? body : JSON.stringify(body),
+});
+
+// Serves fixed replies for both actions (a function gets the request URL).
+async function serveReplies(page, mounts, dirs) {
+  await page.route(isAction('mounts'), (route) => json(route, typeof mounts === 'function' ? mounts(route.request().url()) : mounts));
+  await page.route(isAction('dirs'), (route) => json(route, typeof dirs === 'function' ? dirs(route.request().url()) : dirs));
+}
+
+// The byte formatter of Part 3.3, for expected values.
+function bytes(n) {
+  if (n === undefined || n === null) return DASH;
+  const units = ['B', 'KB', 'MB', 'GB', 'TB', 'PB'];
+  let v = Number(n), u = 0;
+  while (v >= 1024 && u < units.length - 1) { v /= 1024; u++; }
+  return (u === 0 || v >= 100 ? v.toFixed(0) : v.toFixed(1)) + ' ' + units[u];
+}
+
+module.exports = {
+  REPO, HOST_URL, HOME_FIXTURE, PLUGIN, DOT, DASH, launch, startHost, waitFor, textOf, waitText,
+  actionOf, isAction, logRequests, INSTRUMENT, fetchCount, drive, mountsReply, entry, dirsReply, json,
+  serveReplies, bytes,
+};
