@@ -4,7 +4,8 @@
 //   node mounts_vs_df.js <program>
 // The same mount points as "df -B1", the same sizes and inode counts, the
 // reply's own arithmetic (used + free = total, the percentages) and its
-// order (largest first, ties by mount path bytes).
+// order (largest first, ties by mount path bytes). Then the dirs reply's
+// root usage for a folder against "df -B1 <folder>".
 //
 // df runs right before and right after the program. Totals must match
 // exactly; used and available bytes and used inodes move while other work
@@ -12,6 +13,9 @@
 // that fails only because the disk moved too much is tried again, up to 5
 // rounds.
 
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
 const { spawnSync } = require('child_process');
 
 const program = process.argv[2];
@@ -147,16 +151,55 @@ function round() {
   return { hard, moved };
 }
 
-let last;
-for (let attempt = 1; attempt <= 5; attempt++) {
-  last = round();
-  if (last.hard.length === 0 && last.moved.length === 0) {
-    process.stdout.write('mounts agree with df\n1 passed, 0 failed\n');
-    process.exit(0);
+// The dirs reply for a small home folder: its root usage is the usage of
+// the file system that holds the folder.
+function dirsRound(home) {
+  const hard = [];
+  const moved = [];
+  const dfArgs = ['-B1', '--output=target,size,used,avail', home];
+  const before = [...table(dfArgs, 3).values()][0];
+  const r = run(program, [], { QUERY_STRING: 'action=dirs&root=home', USERPROFILE: home });
+  const after = [...table(dfArgs, 3).values()][0];
+  if (r.status !== 0) hard.push(`dirs: exit status ${r.status}`);
+  const m = /"root_total_bytes":([0-9]+),"root_used_bytes":([0-9]+),"root_free_bytes":([0-9]+),"root_pct":([0-9.]+)/.exec(r.stdout);
+  if (!m) return { hard: hard.concat('dirs: no root usage in ' + JSON.stringify(r.stdout)), moved };
+  const [total, used, free] = m.slice(1, 4).map(BigInt);
+  if (used + free !== total) hard.push(`dirs: used ${used} + free ${free} != total ${total}`);
+  if (total !== before[0] || total !== after[0]) {
+    (before[0] === after[0] ? hard : moved).push(`dirs: root_total_bytes ${total}, df says ${before[0]} / ${after[0]}`);
   }
-  if (last.hard.length) break;
-  process.stdout.write(`round ${attempt}: the disk moved, trying again\n`);
+  if (!between(used, before[1], after[1])) moved.push(`dirs: root_used_bytes ${used}, df says ${before[1]} then ${after[1]}`);
+  const pcts = [pct(used, used + before[2]), pct(used, used + after[2])];
+  if (!pcts.includes(m[4])) moved.push(`dirs: root_pct ${m[4]}, expected ${pcts.join(' or ')}`);
+  return { hard, moved };
 }
-for (const e of [...last.hard, ...last.moved]) process.stdout.write('FAIL  ' + e + '\n');
-process.stdout.write('0 passed, 1 failed\n');
-process.exit(1);
+
+function settle(label, fn) {
+  let last;
+  for (let attempt = 1; attempt <= 5; attempt++) {
+    last = fn();
+    if (last.hard.length === 0 && last.moved.length === 0) {
+      process.stdout.write(`ok    ${label}\n`);
+      return true;
+    }
+    if (last.hard.length) break;
+    process.stdout.write(`      ${label}: round ${attempt}, the disk moved, trying again\n`);
+  }
+  process.stdout.write(`FAIL  ${label}\n`);
+  for (const e of [...last.hard, ...last.moved]) process.stdout.write('    ' + e + '\n');
+  return false;
+}
+
+const home = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin_disks-df-'));
+fs.writeFileSync(path.join(home, 'f'), 'x');
+let passed = 0;
+let failed = 0;
+for (const [label, fn] of [
+  ['mounts agree with df', round],
+  ['dirs root usage agrees with df', () => dirsRound(home)],
+]) {
+  if (settle(label, fn)) passed++; else failed++;
+}
+fs.rmSync(home, { recursive: true, force: true });
+process.stdout.write(`${passed} passed, ${failed} failed\n`);
+process.exit(failed ? 1 : 0);
