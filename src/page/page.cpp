@@ -1,7 +1,6 @@
 #include "page/page.h"
 
-#include <stdio.h>
-
+#include "json/writer.h"
 #include "page/assets.h"
 
 // The header block: the only piece that is not a file (its lines end in
@@ -37,11 +36,11 @@ static const piece after_direct[] = {
 
 // Raw bytes with their known length: the texts hold "%" and never pass
 // through a formatting function. Write results are not looked at.
-static void put(const piece &p) { fwrite(p.bytes, 1, *p.len, stdout); }
+static void put(const piece &p) { out_bytes((const char *)p.bytes, *p.len); }
 
 void write_page(int embedded) {
-  fwrite(header_block, 1, sizeof header_block - 1, stdout);
+  out_bytes(header_block, sizeof header_block - 1);
   for (const piece &p : before_direct) put(p);
-  if (!embedded) fwrite(page_direct_html, 1, page_direct_html_len, stdout);
+  if (!embedded) put(PIECE(page_direct_html));
   for (const piece &p : after_direct) put(p);
 }
