@@ -50,6 +50,13 @@
 // {home} is the Z:\ form of the path). Everywhere:
 //   {text:NAME} the file's named text NAME
 //   {rep:N:S}   S repeated N times (S without "}")
+//   {bytes:AA-BB}  every byte from AA to BB (hex), in order
+//   {url:AA-BB}    the same bytes written as %AA escapes (lower-case hex)
+// Env values and args are handed to the program as these bytes: a value
+// with a character from U+0080 to U+00FF is started through bash and
+// "env -i", since Node itself would write such a character as UTF-8.
+// Linux refuses to start a program when one NAME=value string of its
+// environment is longer than 131071 bytes, which bounds every env value.
 // Under Wine, Wine's own lines on standard error ("wine: ...", debug
 // channel lines) are dropped before the comparison.
 
@@ -103,11 +110,23 @@ function expandMacros(s, texts, where) {
         if (!(name in texts)) throw new Error(`${where}: unknown text ${name}`);
         return texts[name];
       })
-      .replace(/\{rep:([0-9]+):([^}]*)\}/g, (m, n, str) => str.repeat(Number(n)));
+      .replace(/\{rep:([0-9]+):([^}]*)\}/g, (m, n, str) => str.repeat(Number(n)))
+      .replace(/\{(bytes|url):([0-9a-fA-F]{2})-([0-9a-fA-F]{2})\}/g, (m, kind, a, b) => byteRange(kind, a, b, where));
     if (next === s) return s;
     s = next;
   }
   throw new Error(`${where}: texts nest too deep`);
+}
+
+function byteRange(kind, a, b, where) {
+  const from = parseInt(a, 16);
+  const to = parseInt(b, 16);
+  if (from > to) throw new Error(`${where}: empty byte range ${a}-${b}`);
+  let out = '';
+  for (let c = from; c <= to; c++) {
+    out += kind === 'bytes' ? String.fromCharCode(c) : '%' + c.toString(16).padStart(2, '0');
+  }
+  return out;
 }
 
 function jsonEscape(s) {
@@ -269,9 +288,35 @@ function filterWineStderr(s) {
   return kept.join('\n');
 }
 
+// Starts `file` through bash and "env -i" with the arguments and the
+// environment read from standard input as NUL-ended byte strings, so that
+// every byte from 0x01 to 0xFF reaches the program as it is. That standard
+// input is a socket, which bash takes for a remote shell's: --norc keeps
+// it from reading the user's start-up files.
+const RAW_START = 'a=(); while IFS= read -r -d "" x; do a+=("$x"); done; exec env -i "${a[@]}" </dev/null';
+
+function needsRawBytes(args, env) {
+  const all = [...args, ...Object.keys(env), ...Object.values(env)];
+  for (const s of all) {
+    if (/[^\u0000-\u00ff]/.test(s)) throw new Error('a character above U+00FF in args or env: ' + show(s.slice(0, 80)));
+    if (s.includes('\u0000')) throw new Error('a NUL byte cannot be in args or env');
+  }
+  return all.some((s) => /[\u0080-\u00ff]/.test(s));
+}
+
 function runProcess(file, args, env) {
   return new Promise((resolve) => {
-    const child = spawn(file, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+    let child;
+    if (needsRawBytes(args, env)) {
+      if (Object.keys(env).some((k) => k.includes('='))) throw new Error('"=" in a variable name');
+      if (file.includes('=')) throw new Error('"=" in the program path');
+      const items = [...Object.entries(env).map(([k, v]) => `${k}=${v}`), file, ...args];
+      child = spawn('/bin/bash', ['--norc', '--noprofile', '-c', RAW_START], { env: {}, stdio: ['pipe', 'pipe', 'pipe'] });
+      child.stdin.on('error', () => {});
+      child.stdin.end(Buffer.from(items.map((x) => x + '\0').join(''), 'latin1'));
+    } else {
+      child = spawn(file, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+    }
     const out = [];
     const err = [];
     child.stdout.on('data', (d) => out.push(d));
