@@ -1,5 +1,5 @@
 #!/usr/bin/env node
-// Local stand-in for the plugin host (spec Part 4.1), Node.js standard
+// Local stand-in for the plugin host, Node.js standard
 // library only. It runs the plugin once per request, CGI-style, on two
 // routes, and serves a small hub page that frames the dashboard.
 //

@@ -142,7 +142,7 @@ async function serveReplies(page, mounts, dirs) {
   await page.route(isAction('dirs'), (route) => json(route, typeof dirs === 'function' ? dirs(route.request().url()) : dirs));
 }
 
-// The byte formatter of Part 3.3, for expected values.
+// The dashboard's byte formatter, for expected values.
 function bytes(n) {
   if (n === undefined || n === null) return DASH;
   const units = ['B', 'KB', 'MB', 'GB', 'TB', 'PB'];

@@ -1,4 +1,4 @@
-// The local host (host/server.js) as Part 4.1 asks: the CGI environment it
+// The local host (host/server.js) as the plugin expects it: the CGI environment it
 // gives the plugin on both routes, the header block it reads back, and the
 // real plugin's gate behind it. No browser here.
 'use strict';
