@@ -49,9 +49,13 @@ function withCtx(u) {
   if (pwd) u += '&pwd=' + encodeURIComponent(pwd);
   return u;
 }
+/* A header value holds bytes only: a password with other characters (or a
+   line break) would make fetch throw and every request fail, so such a
+   password travels in the pwd parameter alone. */
+var HEADER_SAFE = /^[^\0\r\n\u0100-\uffff]*$/;
 function getJSON(u) {
   var o = { cache: 'no-store' };
-  if (pwd) o.headers = { 'X-Zem-Password': pwd };
+  if (pwd && HEADER_SAFE.test(pwd)) o.headers = { 'X-Zem-Password': pwd };
   return fetch(u, o).then(function (r) { return r.json(); });
 }
 

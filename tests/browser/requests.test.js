@@ -105,6 +105,12 @@ describe('request URLs', () => {
       dirs: '/plugin_disks?action=dirs&node=alpha&pwd=a%2Bb%25c%26d&root=workspace', header: 'a+b%c&d',
     },
     {
+      name: 'a password that cannot be a header value goes as the pwd parameter alone',
+      url: '/plugin_disks?pwd=%E2%82%AC%20ok',
+      mounts: '/plugin_disks?action=mounts&pwd=%E2%82%AC%20ok',
+      dirs: '/plugin_disks?action=dirs&pwd=%E2%82%AC%20ok&root=workspace', header: undefined,
+    },
+    {
       name: 'storage refused while looking up the password: taken as absent',
       url: '/plugin_disks?node=alpha',
       init: () => {
