@@ -42,6 +42,14 @@ struct jvalue {
 };
 
 // Appends code point cp to out as UTF-8.
+// The value of a hexadecimal digit of either case, or -1.
+inline int hex_digit(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 inline void put_utf8(std::string &out, uint32_t cp) {
   if (cp < 0x80) {
     out += (char)cp;

@@ -17,13 +17,6 @@
 
 namespace {
 
-int hexv(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The pwd parameter as the rules read it, or false when there is none.
 bool model_pwd(const std::string &qs, std::string *out) {
   size_t start = 0;
@@ -41,8 +34,8 @@ bool model_pwd(const std::string &qs, std::string *out) {
   for (size_t i = 0; i < raw.size();) {
     int hi, lo;
     if (raw[i] == '%' && i + 2 < raw.size() &&
-        (hi = hexv((unsigned char)raw[i + 1])) >= 0 &&
-        (lo = hexv((unsigned char)raw[i + 2])) >= 0) {
+        (hi = check::hex_digit((unsigned char)raw[i + 1])) >= 0 &&
+        (lo = check::hex_digit((unsigned char)raw[i + 2])) >= 0) {
       *out += (char)(hi * 16 + lo);
       i += 3;
     } else {

@@ -17,13 +17,6 @@
 
 namespace {
 
-int hexv(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // At each segment start (the first byte, and the byte after every "&"
 // that is not the last byte) the bytes there are compared with name and
 // "=" (a name may itself hold "&"). *raw receives the bytes after "=" up
@@ -50,8 +43,8 @@ std::string decode(const std::string &raw) {
   std::string out;
   for (size_t i = 0; i < raw.size();) {
     if (raw[i] == '%' && i + 2 < raw.size() &&
-        hexv((unsigned char)raw[i + 1]) >= 0 && hexv((unsigned char)raw[i + 2]) >= 0) {
-      out += (char)(hexv((unsigned char)raw[i + 1]) * 16 + hexv((unsigned char)raw[i + 2]));
+        check::hex_digit((unsigned char)raw[i + 1]) >= 0 && check::hex_digit((unsigned char)raw[i + 2]) >= 0) {
+      out += (char)(check::hex_digit((unsigned char)raw[i + 1]) * 16 + check::hex_digit((unsigned char)raw[i + 2]));
       i += 3;
     } else if (raw[i] == '+') {
       out += ' ';
