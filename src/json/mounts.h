@@ -23,8 +23,8 @@ struct mount_info {
   int root_len;
 };
 
-// Fills table (MAX_MOUNTS records, cleared by the caller) with the usable
-// drives in list order. Returns the number filled, 0 to MAX_MOUNTS.
+// Fills table (MAX_MOUNTS records, each zeroed as it is filled) with the
+// usable drives in list order. Returns the number filled, 0 to MAX_MOUNTS.
 int collect_mounts(mount_info *table);
 // Larger total first; equal totals by mount, bytewise ascending.
 int mount_cmp(const void *a, const void *b);

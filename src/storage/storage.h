@@ -48,7 +48,8 @@ struct drive_row {
   char mount[1024];     // root string, or the mount point
   uint64_t dev_id;      // mount table: device number
   int root_len;         // mount table: length of the mount's root path
-  int bind;             // mount table: mounted with the bind option
+  int bind;             // mount table: mounted with the bind option (a
+                        // mount option mountinfo never shows)
 };
 
 // Calls fn for each drive in the platform's list order. Returns the number
