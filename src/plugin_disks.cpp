@@ -31,19 +31,13 @@ static const char usage[] =
     "  format=json               same as an action, JSON output\n"
     "  (any other)               HTML dashboard\n";
 
-static int put_text(const char *s, size_t n) {
-  fwrite(s, 1, n, stdout);
-  return 0;
-}
-#define PUT_LIT(lit) put_text(lit, sizeof(lit) - 1)
-
-// The option in the first argument, if it is one: the run's whole answer.
-// Returns 1 when it answered.
-static int answer_option(const char *arg) {
-  if (strcmp(arg, "--meta") == 0) return PUT_LIT(discovery), 1;
-  if (strcmp(arg, "--version") == 0) return PUT_LIT(PLUGIN_VERSION "\n"), 1;
-  if (strcmp(arg, "--help") == 0) return PUT_LIT(usage), 1;
-  return 0;
+// The answer to the option in the first argument, or NULL when it is not
+// one of the three (it is then ignored).
+static const char *option_text(const char *arg) {
+  if (strcmp(arg, "--meta") == 0) return discovery;
+  if (strcmp(arg, "--version") == 0) return PLUGIN_VERSION "\n";
+  if (strcmp(arg, "--help") == 0) return usage;
+  return NULL;
 }
 
 int main(int argc, char **argv) {
@@ -52,8 +46,12 @@ int main(int argc, char **argv) {
   static char out_buffer[1 << 16];
   setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
   storage_start();
-  if (argc > 1 && answer_option(argv[1])) return 0;
-  if (getenv("QV_PLUGIN_META")) return PUT_LIT(discovery);
+  const char *text = argc > 1 ? option_text(argv[1]) : NULL;
+  if (!text && getenv("QV_PLUGIN_META")) text = discovery;
+  if (text) {
+    fputs(text, stdout);
+    return 0;
+  }
   if (!node_gate()) return 0;
   const char *qs = getenv("QUERY_STRING");
   route r = route_request(qs);
