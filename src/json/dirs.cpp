@@ -11,7 +11,7 @@ int skip_entry(const dir_item *item) {
   const char *n = item->name;
   if (!n[0]) return 1;
   if (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))) return 1;
-  return item->is_link;
+  return item->is_link || item->is_mount;
 }
 
 // dir, the separator and name into buf (1024 bytes). Returns 1 when the

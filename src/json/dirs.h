@@ -20,7 +20,7 @@ struct scan_state {
 };
 
 // Whether an enumerated entry is passed over without being counted: an
-// empty name, "." or "..", or a link of any kind.
+// empty name, "." or "..", a link of any kind, or a mount point.
 int skip_entry(const dir_item *item);
 
 // Total of the file sizes beneath the folder at path (depth 1 for an entry

@@ -166,6 +166,7 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->size = n->is_dir ? 0 : n->size;
     item->is_dir = n->is_dir;
     item->is_link = n->is_link;
+    item->is_mount = n->is_mount;
     f->next++;
     return 1;
   }

@@ -24,6 +24,7 @@ struct fake_node {
   uint64_t size;
   int is_dir;
   int is_link;
+  int is_mount;
   int unlistable;      // opening it fails
 };
 

@@ -82,6 +82,8 @@ struct dir_item {
   uint64_t size;    // a file's size; 0 for the rest
   int is_dir;
   int is_link;      // a link or reparse point of any kind
+  int is_mount;     // another mount begins here (a mount point on a
+                    // platform whose mount points are no reparse points)
 };
 
 // An open folder listing.

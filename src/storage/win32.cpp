@@ -87,7 +87,9 @@ int storage_volume_of(const char *path, char *buf, size_t cap) {
 static void to_item(const WIN32_FIND_DATAA *fd, dir_item *item) {
   snprintf(item->name, sizeof item->name, "%s", fd->cFileName);
   item->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // Junctions and mounted folders are reparse points here.
   item->is_link = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  item->is_mount = 0;
   item->size = item->is_dir ? 0
                             : ((uint64_t)fd->nFileSizeHigh << 32) | fd->nFileSizeLow;
 }

@@ -152,12 +152,17 @@ TEST_F(Dirs, SizesAddUpAndSkipRule) {
   fake_add(sub, "b.bin", 5000000000ull, 0);  // above 4 GiB
   fake.nodes[fake_add(sub, "link-to-big", 777, 0)].is_link = 1;
   fake.nodes[fake_add(docs, "junction", 0, 1)].is_link = 1;
+  int mounted = fake_add(docs, "mnt", 0, 1);  // another file system
+  fake.nodes[mounted].is_mount = 1;
+  fake_add(mounted, "on-the-mount", 1000, 0);
+  fake.nodes[fake_add(docs, "bound-file", 64, 0)].is_mount = 1;
   fake_add(-1, ".", 0, 1);
   fake_add(-1, "..", 0, 1);
   fake_add(-1, "", 3, 0);
   fake_add(-1, ".profile", 42, 0);
   fake.nodes[fake_add(-1, "link", 9, 0)].is_link = 1;
   fake.nodes[fake_add(-1, "linkdir", 0, 1)].is_link = 1;
+  fake.nodes[fake_add(-1, "usb", 0, 1)].is_mount = 1;
   fake_add(-1, "empty", 0, 1);
   std::vector<listed> expected = {
       {"docs", 5000000100ull, true}, {".profile", 42, false}, {"empty", 0, true}};
