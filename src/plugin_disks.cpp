@@ -55,7 +55,11 @@ int main(int argc, char **argv) {
   if (!node_gate()) return 0;
   const char *qs = getenv("QUERY_STRING");
   route r = route_request(qs);
-  if (r == ROUTE_JSON) return mode_json(qs);
+  if (r == ROUTE_JSON) {
+    mode_json(qs);
+    storage_finish();
+    return 0;
+  }
   write_page(r == ROUTE_PAGE_EMBEDDED);
   return 0;
 }

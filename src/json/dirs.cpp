@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "json/actions.h"
+#include "json/mounts.h"
 #include "json/writer.h"
 #include "plugin.h"
 
@@ -108,18 +109,23 @@ struct root_usage {
   double pct;
 };
 
-// Usage of the volume that holds the root; all zero when it is unknown.
+// Usage of the volume that holds the root; all zero when it is unknown, or
+// when the volume does not answer within the deadline of the drive list
+// (the walk still reads what it can).
 static root_usage read_root_usage(const char *root_path) {
   root_usage u = {0, 0, 0, 0.0};
-  char volume[1024];
-  space_info space;
-  if (!storage_volume_of(root_path, volume, sizeof volume) ||
-      !storage_space(volume, &space))
+  static drive_row volume;  // too large for a thread's stack
+  memset(&volume, 0, sizeof volume);
+  if (!storage_volume_of(root_path, volume.mount, sizeof volume.mount))
     return u;
-  u.total = space.total;
-  u.free = space.free;
-  u.used = space.total >= space.free ? space.total - space.free : 0;
-  u.pct = pct_of(u.used, u.used + space.avail);
+  const drive_row *asked = &volume;
+  drive_probe probe;
+  storage_probe(&asked, 1, 0, PROBE_DEADLINE_MS, &probe);
+  if (!probe.answered || !probe.space_ok) return u;
+  u.total = probe.space.total;
+  u.free = probe.space.free;
+  u.used = u.total >= u.free ? u.total - u.free : 0;
+  u.pct = pct_of(u.used, u.used + probe.space.avail);
   return u;
 }
 

@@ -15,6 +15,14 @@
 //    longer one unless it mounts a deeper part of the device (a bind mount
 //    of a subdirectory); and a mount over the same mount point later
 //    hides the earlier one, whatever its device.
+//
+// Asking a drive for its sizes can block for as long as the file system
+// does not answer. Drives that may do so are asked with a deadline and left
+// out when they miss it; the others are asked directly, at no extra cost:
+//  - a mount table row of a network file system or of a FUSE file system
+//    (whose daemon may stop answering);
+//  - every drive letter: one may name a network share, and under Wine any
+//    folder of the host at all.
 
 #include <string.h>
 
@@ -49,4 +57,24 @@ int mount_replaces(const mount_info *seen, const drive_row *row) {
   if (nearer_top && !deeper_root) return 1;
   return strcmp(seen->device, row->device) != 0 &&
          strcmp(seen->mount, row->mount) == 0;
+}
+
+// Network and cluster file systems, and FUSE ("fuse", "fuseblk" and every
+// "fuse.<name>").
+static const char *const remote_types[] = {
+    "9p",        "afs",   "beegfs", "ceph",  "cifs",    "coda",
+    "davfs",     "fuse",  "fuseblk", "gfs2", "glusterfs", "gpfs",
+    "lustre",    "ncpfs", "nfs",    "nfs4",  "ocfs2",   "orangefs",
+    "smb3",      "smbfs", "virtiofs",
+};
+
+int fstype_is_remote(const char *fstype) {
+  if (strncmp(fstype, "fuse.", 5) == 0) return 1;
+  for (const char *t : remote_types)
+    if (strcmp(fstype, t) == 0) return 1;
+  return 0;
+}
+
+int drive_may_hang(const drive_row *row) {
+  return row->kind == DRIVE_LETTERS || fstype_is_remote(row->fstype);
 }

@@ -7,11 +7,33 @@
 #include "json/writer.h"
 
 namespace {
+// Candidate rows are gathered and answered a chunk at a time, so that the
+// drives of a chunk that may hang are all asked at once: k drives that do
+// not answer cost one deadline, not k.
+enum { CHUNK = 256 };
+
 struct collect_ctx {
   mount_info *table;
   int count;
+  hung_drives *hung;
+  int n;                       // rows gathered
+  drive_row rows[CHUNK];
+  const drive_row *asked[CHUNK];
+  drive_probe probes[CHUNK];   // what rows[i] answered, when asked
+  int probe_of[CHUNK];         // index into probes, or -1: ask directly
 };
 }  // namespace
+
+static int hung_has(const hung_drives *h, const char *mount) {
+  for (int i = 0; i < h->n; i++)
+    if (strcmp(h->mount[i], mount) == 0) return 1;
+  return 0;
+}
+
+static void hung_add(hung_drives *h, const char *mount) {
+  if (h->n < MAX_HUNG && !hung_has(h, mount))
+    copy_str(h->mount[h->n++], sizeof h->mount[0], mount);
+}
 
 // The record of a listed mount that row may take the place of: one on the
 // same device, or one on the same mount point (row mounts over it and
@@ -26,12 +48,12 @@ static mount_info *same_place(collect_ctx *c, const drive_row *row) {
 }
 
 static void fill_record(mount_info *m, const drive_row *row,
-                        const space_info *space) {
+                        const space_info *space, const char *fs_name) {
   memset(m, 0, sizeof *m);
   copy_str(m->device, sizeof m->device, row->device);
   copy_str(m->mount, sizeof m->mount, row->mount);
-  if (!storage_fs_name(row, m->fstype, sizeof m->fstype) || !m->fstype[0])
-    copy_str(m->fstype, sizeof m->fstype, "win32");
+  copy_str(m->fstype, sizeof m->fstype,
+           fs_name && fs_name[0] ? fs_name : "win32");
   m->total_bytes = space->total;
   m->free_bytes = space->free;
   m->avail_bytes = space->avail;
@@ -47,22 +69,64 @@ static void fill_record(mount_info *m, const drive_row *row,
   m->root_len = row->root_len;
 }
 
-static void collect_one(const drive_row *row, void *ctx) {
-  collect_ctx *c = (collect_ctx *)ctx;
-  if (!drive_is_candidate(row)) return;
+// Applies the listing rules to the i-th gathered row, in list order.
+static void collect_one(collect_ctx *c, int i) {
+  const drive_row *row = &c->rows[i];
   mount_info *seen = same_place(c, row);
   if (seen && !mount_replaces(seen, row)) return;
   if (!seen && c->count >= MAX_MOUNTS) return;
   space_info space;
+  char fs_name[64];
   memset(&space, 0, sizeof space);
-  if (!storage_space(row->mount, &space) || !drive_has_room(row, &space))
-    return;
-  fill_record(seen ? seen : &c->table[c->count++], row, &space);
+  if (c->probe_of[i] >= 0) {
+    const drive_probe *p = &c->probes[c->probe_of[i]];
+    if (!p->answered || !p->space_ok) return;
+    space = p->space;
+    copy_str(fs_name, sizeof fs_name, p->name_ok ? p->fs_name : "");
+  } else if (hung_has(c->hung, row->mount)) {
+    return;  // given up earlier in this request: not asked again
+  } else {
+    if (!storage_space(row->mount, &space)) return;
+    if (!storage_fs_name(row, fs_name, sizeof fs_name)) fs_name[0] = '\0';
+  }
+  if (!drive_has_room(row, &space)) return;
+  fill_record(seen ? seen : &c->table[c->count++], row, &space, fs_name);
 }
 
-int collect_mounts(mount_info *table) {
-  collect_ctx c = {table, 0};
-  storage_each_drive(collect_one, &c);
+// Asks the gathered rows that may hang all at once, then lists the rows in
+// their order.
+static void flush_rows(collect_ctx *c) {
+  int k = 0;
+  for (int i = 0; i < c->n; i++) {
+    c->probe_of[i] = -1;
+    if (drive_may_hang(&c->rows[i]) && !hung_has(c->hung, c->rows[i].mount)) {
+      c->probe_of[i] = k;
+      c->asked[k++] = &c->rows[i];
+    }
+  }
+  if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
+  for (int i = 0; i < k; i++)
+    if (!c->probes[i].answered) hung_add(c->hung, c->asked[i]->mount);
+  for (int i = 0; i < c->n; i++) collect_one(c, i);
+  c->n = 0;
+}
+
+static void gather_row(const drive_row *row, void *ctx) {
+  collect_ctx *c = (collect_ctx *)ctx;
+  if (!drive_is_candidate(row)) return;
+  c->rows[c->n++] = *row;
+  if (c->n == CHUNK) flush_rows(c);
+}
+
+int collect_mounts(mount_info *table, hung_drives *hung) {
+  // Large enough that a thread's stack is the wrong place for it.
+  static collect_ctx c;
+  c.table = table;
+  c.count = 0;
+  c.hung = hung;
+  c.n = 0;
+  storage_each_drive(gather_row, &c);
+  flush_rows(&c);
   return c.count;
 }
 
@@ -100,7 +164,9 @@ static void write_mount(const mount_info *m) {
 void action_mounts(const char *stamp) {
   static mount_info counting[MAX_MOUNTS];
   static mount_info listing[MAX_MOUNTS];
-  int count = collect_mounts(counting);
+  static hung_drives hung;
+  hung.n = 0;
+  int count = collect_mounts(counting, &hung);
 
   json_header();
   OUT_LIT("{\"ok\":true,\"action\":\"mounts\",\"plugin\":\"" PLUGIN_NAME
@@ -110,7 +176,7 @@ void action_mounts(const char *stamp) {
   json_str(stamp);
   OUT_LIT(",\"zero_network\":true,\"mounts\":");
 
-  int n = collect_mounts(listing);
+  int n = collect_mounts(listing, &hung);
   if (n > 1) qsort(listing, (size_t)n, sizeof listing[0], mount_cmp);
   OUT_LIT("[");
   for (int i = 0; i < n; i++) {

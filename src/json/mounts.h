@@ -23,9 +23,26 @@ struct mount_info {
   int root_len;
 };
 
+// How long a drive that may hang is waited for, once per pass over the
+// drives. A healthy network file system answers in milliseconds; one that
+// has not answered in a second is treated as failed, so that a request
+// still ends in about two seconds, well within the dashboard's 5 s poll.
+enum { PROBE_DEADLINE_MS = 1000 };
+
+// The drives given up during one request, by mount: a later pass of the
+// same request does not ask them again.
+enum { MAX_HUNG = 64 };
+struct hung_drives {
+  int n;
+  char mount[MAX_HUNG][1024];
+};
+
 // Fills table (MAX_MOUNTS records, each zeroed as it is filled) with the
-// usable drives in list order. Returns the number filled, 0 to MAX_MOUNTS.
-int collect_mounts(mount_info *table);
+// usable drives in list order. Drives that may hang are asked with a
+// deadline; one given up is left out and added to hung, and a drive
+// already in hung is left out without being asked. Returns the number
+// filled, 0 to MAX_MOUNTS.
+int collect_mounts(mount_info *table, hung_drives *hung);
 // Larger total first; equal totals by mount, bytewise ascending.
 int mount_cmp(const void *a, const void *b);
 
@@ -34,6 +51,11 @@ int mount_cmp(const void *a, const void *b);
 // Whether a row of the drive list may be listed, judged before its sizes
 // are asked for.
 int drive_is_candidate(const drive_row *row);
+// Whether asking a row for its sizes may block for long: a network or
+// FUSE file system, or any drive letter.
+int drive_may_hang(const drive_row *row);
+// Whether fstype is a network or FUSE file system.
+int fstype_is_remote(const char *fstype);
 // Whether a row whose sizes are known stays listed.
 int drive_has_room(const drive_row *row, const space_info *space);
 // Whether fstype names a pseudo file system that is never listed.

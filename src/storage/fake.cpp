@@ -80,6 +80,7 @@ int storage_space(const char *path, space_info *out) {
   snprintf(fake.last_volume, sizeof fake.last_volume, "%s", path);
   fake_drive *d = drive_at(path);
   if (d) {
+    d->asked++;
     if (d->space_fails) return 0;
     *out = d->space;
     return 1;
@@ -99,6 +100,30 @@ int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
   snprintf(buf, cap, "%s", d->fs_name);
   return 1;
 }
+
+void storage_probe(const drive_row *const *rows, int n, int want_name,
+                   int deadline_ms, drive_probe *out) {
+  fake.probes++;
+  fake.probed_rows += n;
+  fake.last_deadline_ms = deadline_ms;
+  unsigned pass = fake.listings > 0 ? (unsigned)fake.listings - 1 : 0;
+  for (int i = 0; i < n; i++) {
+    drive_probe *p = &out[i];
+    memset(p, 0, sizeof *p);
+    fake_drive *d = drive_at(rows[i]->mount);
+    int hangs = d ? pass < 32 && ((d->hangs >> pass) & 1u) : fake.root_space_hangs;
+    if (hangs) {
+      if (d) d->asked++;
+      continue;
+    }
+    p->answered = 1;
+    p->space_ok = storage_space(rows[i]->mount, &p->space);
+    if (p->space_ok && want_name)
+      p->name_ok = storage_fs_name(rows[i], p->fs_name, sizeof p->fs_name);
+  }
+}
+
+void storage_finish(void) { fake.finished++; }
 
 // Follows the rule of drive letters: "C:..." is on the volume "C:\".
 int storage_volume_of(const char *path, char *buf, size_t cap) {

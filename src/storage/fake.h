@@ -14,6 +14,9 @@ struct fake_drive {
   int fs_name_fails;   // storage_fs_name fails
   const char *fs_name; // what storage_fs_name answers (DRIVE_LETTERS)
   unsigned passes;     // bit k set: absent from the (k+1)th listing; 0: always there
+  unsigned hangs;      // bit k set: does not answer storage_probe during the
+                       // (k+1)th listing
+  int asked;           // storage_space calls and probes for this drive
 };
 
 // A node of a fake folder tree: an entry inside node `parent` (-1: inside
@@ -39,6 +42,7 @@ struct fake_platform {
   int volume_fails;    // storage_volume_of answers 0
   space_info root_space;
   int root_space_fails;
+  int root_space_hangs;  // the root's volume does not answer storage_probe
   char last_volume[1024];
 
   int n_nodes;
@@ -48,6 +52,11 @@ struct fake_platform {
   int bulk_parent[8];
   int bulk_count[8];
   int n_bulk;
+
+  int probes;          // storage_probe calls
+  int probed_rows;     // rows asked through storage_probe, in all
+  int last_deadline_ms;
+  int finished;        // storage_finish calls
 
   int open_handles;    // listings opened and not yet closed
   int64_t now;         // storage_time

@@ -71,6 +71,27 @@ int storage_space(const char *path, space_info *out);
 // The file system name of a listed drive into buf. Returns 1, or 0 when
 // the platform cannot tell.
 int storage_fs_name(const drive_row *row, char *buf, size_t cap);
+// What one drive answered to storage_probe.
+struct drive_probe {
+  int answered;       // 0: it had not answered when the deadline came
+  int space_ok;       // storage_space succeeded; space holds its sizes
+  space_info space;
+  int name_ok;        // storage_fs_name succeeded; fs_name holds the name
+  char fs_name[64];
+};
+
+// Asks each of rows[0..n) for storage_space(row->mount) and, when
+// want_name, storage_fs_name(row): all at once, each on its own, waiting
+// for them deadline_ms in all. A drive that has not answered by then is
+// given up (answered 0): whatever is still asking it is left behind, holds
+// nothing of the reply's, and ends once the file system answers.
+void storage_probe(const drive_row *const *rows, int n, int want_name,
+                   int deadline_ms, drive_probe *out);
+
+// To be called once the reply is written: ends the process at once when
+// something left behind by storage_probe could otherwise keep it alive.
+void storage_finish(void);
+
 // The name to ask storage_space about for a home folder path. Returns 1,
 // or 0 when the path names no volume the platform can query.
 int storage_volume_of(const char *path, char *buf, size_t cap);

@@ -7,6 +7,7 @@
 #include "json/actions.h"
 #include "json/dirs.h"
 #include "plugin.h"
+#include "json/mounts.h"
 #include "storage/fake.h"
 
 namespace {
@@ -116,7 +117,7 @@ TEST_F(Dirs, EmptyHomeWholeReply) {
 TEST_F(Dirs, RootUsageOnlyForDriveForm) {
   struct usage_case {
     const char *home;
-    int space_fails;
+    int space_fails;  // 1: the query fails; 2: the volume never answers
     const char *figures;
     const char *entry_pct;
   } cases[] = {
@@ -132,16 +133,25 @@ TEST_F(Dirs, RootUsageOnlyForDriveForm) {
       {"C:\\Users\\u", 1,
        "\"root_total_bytes\":0,\"root_used_bytes\":0,\"root_free_bytes\":0,\"root_pct\":0.0",
        "0.0"},
+      {"C:\\Users\\u", 2,
+       "\"root_total_bytes\":0,\"root_used_bytes\":0,\"root_free_bytes\":0,\"root_pct\":0.0",
+       "0.0"},
   };
   for (const usage_case &c : cases) {
     fake_reset();
     fake.home = c.home;
     fake.root_space = {1000, 400, 300, 0, 0, 0};
-    fake.root_space_fails = c.space_fails;
+    fake.root_space_fails = c.space_fails == 1;
+    fake.root_space_hangs = c.space_fails == 2;
     fake_add(-1, "f", 500, 0);
     std::string body = dirs_body("home");
     EXPECT_NE(std::string::npos, body.find(c.figures)) << c.home;
     EXPECT_EQ(c.entry_pct, field(body, "pct", body.find("entries"))) << c.home;
+    EXPECT_EQ("1", field(body, "count")) << c.home;  // the listing goes on
+    // The volume is asked with the deadline of the drive list.
+    if (fake.probes) {
+      EXPECT_EQ(PROBE_DEADLINE_MS, fake.last_deadline_ms);
+    }
   }
 }
 

@@ -104,7 +104,8 @@ TEST_F(Mounts, UnusableDrivesLeaveNoGap) {
   fake_add_drive(DRIVE_LETTERS, "D:\\", "D:\\", 20, 1, 1)->space_fails = 1;
   fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 0, 0, 0);  // listed: letters keep size 0
   static mount_info table[MAX_MOUNTS];
-  ASSERT_EQ(2, collect_mounts(table));
+  hung_drives hung = {};
+  ASSERT_EQ(2, collect_mounts(table, &hung));
   EXPECT_STREQ("C:\\", table[0].mount);
   EXPECT_STREQ("E:\\", table[1].mount);
 }
@@ -122,6 +123,66 @@ TEST_F(Mounts, DrivesChangingBetweenThePasses) {
   body = mounts_body();
   EXPECT_EQ(0u, body.find(head_with(2)));
   EXPECT_EQ(1u, mounts_in(body).size());
+}
+
+// Drives that do not answer within the deadline are left out like drives
+// whose query fails; one given up in the counting pass is not asked again
+// in the listing pass, and all drives that may hang are asked at once.
+TEST_F(Mounts, DrivesThatDoNotAnswer) {
+  struct drive_spec {
+    int kind;
+    const char *root;
+    const char *fstype;  // mount table rows
+    unsigned hangs;      // bit 0: counting pass, bit 1: listing pass
+    int asked;           // times the drive is asked in the request
+  };
+  struct hang_case {
+    const char *what;
+    std::vector<drive_spec> drives;
+    int count;
+    std::vector<std::string> listed;
+    int probes;       // storage_probe calls in the request
+    int probed_rows;  // rows asked through it
+  } cases[] = {
+      {"a letter hangs in the counting pass",
+       {{DRIVE_LETTERS, "C:\\", "", 0, 2}, {DRIVE_LETTERS, "E:\\", "", 1, 1}},
+       1, {"C:\\\\"}, 2, 3},
+      {"a letter hangs in the listing pass",
+       {{DRIVE_LETTERS, "C:\\", "", 0, 2}, {DRIVE_LETTERS, "E:\\", "", 2, 2}},
+       2, {"C:\\\\"}, 2, 4},
+      {"every drive hangs",
+       {{DRIVE_LETTERS, "C:\\", "", 3, 1}, {DRIVE_LETTERS, "E:\\", "", 3, 1}},
+       0, {}, 1, 2},
+      {"two hung FUSE mounts beside local ones",
+       {{DRIVE_MOUNT_TABLE, "/", "ext4", 0, 2},
+        {DRIVE_MOUNT_TABLE, "/mnt/a", "fuse.sshfs", 3, 1},
+        {DRIVE_MOUNT_TABLE, "/run", "tmpfs", 0, 2},
+        {DRIVE_MOUNT_TABLE, "/mnt/b", "nfs4", 3, 1}},
+       2, {"/", "/run"}, 1, 2},
+      {"a network mount that answers is listed",
+       {{DRIVE_MOUNT_TABLE, "/", "ext4", 0, 2}, {DRIVE_MOUNT_TABLE, "/net", "cifs", 0, 2}},
+       2, {"/", "/net"}, 2, 2},
+  };
+  for (const hang_case &c : cases) {
+    fake_reset();
+    uint64_t total = 100;
+    for (const drive_spec &d : c.drives) {
+      fake_drive *f = fake_add_drive(d.kind, d.root, d.root, total--, 1, 1);
+      snprintf(f->row.fstype, sizeof f->row.fstype, "%s", d.fstype);
+      f->row.dev_id = total;
+      f->hangs = d.hangs;
+    }
+    std::string body = mounts_body();
+    EXPECT_EQ(0u, body.find(head_with(c.count))) << c.what;
+    EXPECT_EQ(c.listed, mounts_in(body)) << c.what;
+    EXPECT_EQ(c.probes, fake.probes) << c.what;
+    EXPECT_EQ(c.probed_rows, fake.probed_rows) << c.what;
+    for (size_t i = 0; i < c.drives.size(); i++)
+      EXPECT_EQ(c.drives[i].asked, fake.drives[i].asked) << c.what << " " << c.drives[i].root;
+    if (fake.probes) {
+      EXPECT_EQ(PROBE_DEADLINE_MS, fake.last_deadline_ms) << c.what;
+    }
+  }
 }
 
 TEST_F(Mounts, TableHoldsAtMost256) {
@@ -178,7 +239,9 @@ std::vector<std::string> listed_rows(const std::vector<row_spec> &rows) {
     d->row.bind = r.bind;
   }
   static mount_info table[MAX_MOUNTS];
-  int n = collect_mounts(table);
+  static hung_drives hung;
+  hung.n = 0;
+  int n = collect_mounts(table, &hung);
   std::vector<std::string> out;
   for (int i = 0; i < n; i++) out.push_back(std::string(table[i].device) + " " + table[i].mount);
   return out;

@@ -1,0 +1,255 @@
+// hangfs: a tiny FUSE file system that can stop answering, for tests of
+// what the program does when a file system hangs.
+//
+//   hangfs MOUNTPOINT [--hang none|statfs|all] [--answer-statfs N]
+//
+// It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
+// (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
+// --hang statfs its statfs requests are read and never answered (after the
+// first N with --answer-statfs N); with --hang all no request is answered
+// at all. Held requests are answered with EIO on SIGUSR1, and on SIGTERM or
+// SIGINT before it unmounts and ends, so that whatever waits on them is
+// freed and a failing test leaves no unkillable process behind.
+// It prints "ready" on standard output once mounted.
+
+#define FUSE_USE_VERSION 34
+#include <errno.h>
+#include <fuse_lowlevel.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+enum { HANG_NONE, HANG_STATFS, HANG_ALL };
+enum { INO_ROOT = 1, INO_FILE = 2, INO_DIR = 3, INO_INNER = 4 };
+enum { MAX_HELD = 4096 };
+
+static int hang_mode = HANG_NONE;
+static long statfs_answers = 0;  // statfs requests to answer before hanging
+static fuse_req_t held[MAX_HELD];
+static int n_held;
+
+static int hold(fuse_req_t req) {
+  if (hang_mode != HANG_ALL) return 0;
+  if (n_held < MAX_HELD) held[n_held++] = req;
+  else fuse_reply_err(req, EIO);
+  return 1;
+}
+
+static void release_held(void) {
+  for (int i = 0; i < n_held; i++) fuse_reply_err(held[i], EIO);
+  n_held = 0;
+}
+
+static int fill_stat(fuse_ino_t ino, struct stat *st) {
+  memset(st, 0, sizeof *st);
+  st->st_ino = ino;
+  st->st_uid = getuid();
+  st->st_gid = getgid();
+  switch (ino) {
+    case INO_ROOT:
+    case INO_DIR:
+      st->st_mode = S_IFDIR | 0755;
+      st->st_nlink = 2;
+      return 1;
+    case INO_FILE:
+      st->st_mode = S_IFREG | 0644;
+      st->st_nlink = 1;
+      st->st_size = 100;
+      return 1;
+    case INO_INNER:
+      st->st_mode = S_IFREG | 0644;
+      st->st_nlink = 1;
+      st->st_size = 50;
+      return 1;
+  }
+  return 0;
+}
+
+static fuse_ino_t child_of(fuse_ino_t parent, const char *name) {
+  if (parent == INO_ROOT && strcmp(name, "file") == 0) return INO_FILE;
+  if (parent == INO_ROOT && strcmp(name, "dir") == 0) return INO_DIR;
+  if (parent == INO_DIR && strcmp(name, "inner") == 0) return INO_INNER;
+  return 0;
+}
+
+static void op_lookup(fuse_req_t req, fuse_ino_t parent, const char *name) {
+  if (hold(req)) return;
+  struct fuse_entry_param e;
+  memset(&e, 0, sizeof e);
+  e.ino = child_of(parent, name);
+  if (!e.ino || !fill_stat(e.ino, &e.attr)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  fuse_reply_entry(req, &e);
+}
+
+static void op_getattr(fuse_req_t req, fuse_ino_t ino,
+                       struct fuse_file_info *fi) {
+  (void)fi;
+  if (hold(req)) return;
+  struct stat st;
+  if (!fill_stat(ino, &st)) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  fuse_reply_attr(req, &st, 0);
+}
+
+static void op_opendir(fuse_req_t req, fuse_ino_t ino,
+                       struct fuse_file_info *fi) {
+  if (hold(req)) return;
+  if (ino != INO_ROOT && ino != INO_DIR) {
+    fuse_reply_err(req, ENOTDIR);
+    return;
+  }
+  fuse_reply_open(req, fi);
+}
+
+static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
+                       struct fuse_file_info *fi) {
+  (void)fi;
+  if (hold(req)) return;
+  static const struct {
+    fuse_ino_t dir;
+    const char *name;
+    fuse_ino_t ino;
+  } entries[] = {
+      {INO_ROOT, ".", INO_ROOT}, {INO_ROOT, "..", INO_ROOT},
+      {INO_ROOT, "file", INO_FILE}, {INO_ROOT, "dir", INO_DIR},
+      {INO_DIR, ".", INO_DIR},   {INO_DIR, "..", INO_ROOT},
+      {INO_DIR, "inner", INO_INNER},
+  };
+  char buf[4096];
+  size_t used = 0;
+  off_t index = 0;
+  for (size_t i = 0; i < sizeof entries / sizeof entries[0]; i++) {
+    if (entries[i].dir != ino) continue;
+    index++;
+    if (index <= off) continue;
+    struct stat st;
+    fill_stat(entries[i].ino, &st);
+    size_t need = fuse_add_direntry(req, buf + used, sizeof buf - used,
+                                    entries[i].name, &st, index);
+    if (used + need > size || used + need > sizeof buf) break;
+    used += need;
+  }
+  fuse_reply_buf(req, buf, used);
+}
+
+static void op_releasedir(fuse_req_t req, fuse_ino_t ino,
+                          struct fuse_file_info *fi) {
+  (void)ino;
+  (void)fi;
+  fuse_reply_err(req, 0);
+}
+
+static void op_statfs(fuse_req_t req, fuse_ino_t ino) {
+  (void)ino;
+  if (hold(req)) return;
+  if (hang_mode == HANG_STATFS) {
+    if (statfs_answers <= 0) {
+      if (n_held < MAX_HELD) held[n_held++] = req;
+      else fuse_reply_err(req, EIO);
+      return;
+    }
+    statfs_answers--;
+  }
+  struct statvfs v;
+  memset(&v, 0, sizeof v);
+  v.f_bsize = v.f_frsize = 4096;
+  v.f_blocks = 1000;
+  v.f_bfree = 500;
+  v.f_bavail = 400;
+  v.f_files = 100;
+  v.f_ffree = 50;
+  v.f_namemax = 255;
+  fuse_reply_statfs(req, &v);
+}
+
+static const struct fuse_lowlevel_ops ops = {
+    .lookup = op_lookup,
+    .getattr = op_getattr,
+    .opendir = op_opendir,
+    .readdir = op_readdir,
+    .releasedir = op_releasedir,
+    .statfs = op_statfs,
+};
+
+static void usage(void) {
+  fprintf(stderr,
+          "usage: hangfs MOUNTPOINT [--hang none|statfs|all] "
+          "[--answer-statfs N]\n");
+  exit(2);
+}
+
+int main(int argc, char **argv) {
+  if (argc < 2) usage();
+  const char *mountpoint = argv[1];
+  for (int i = 2; i < argc; i++) {
+    if (strcmp(argv[i], "--hang") == 0 && i + 1 < argc) {
+      const char *m = argv[++i];
+      if (strcmp(m, "none") == 0) hang_mode = HANG_NONE;
+      else if (strcmp(m, "statfs") == 0) hang_mode = HANG_STATFS;
+      else if (strcmp(m, "all") == 0) hang_mode = HANG_ALL;
+      else usage();
+    } else if (strcmp(argv[i], "--answer-statfs") == 0 && i + 1 < argc) {
+      statfs_answers = strtol(argv[++i], NULL, 10);
+    } else {
+      usage();
+    }
+  }
+
+  sigset_t sigs;
+  sigemptyset(&sigs);
+  sigaddset(&sigs, SIGUSR1);
+  sigaddset(&sigs, SIGTERM);
+  sigaddset(&sigs, SIGINT);
+  sigprocmask(SIG_BLOCK, &sigs, NULL);
+  int sfd = signalfd(-1, &sigs, SFD_CLOEXEC);
+  if (sfd < 0) return 1;
+
+  char *fargv[] = {argv[0], (char *)"-o",
+                   (char *)"fsname=hangfs,subtype=hangfs", NULL};
+  struct fuse_args args = FUSE_ARGS_INIT(3, fargv);
+  struct fuse_session *se = fuse_session_new(&args, &ops, sizeof ops, NULL);
+  if (!se) return 1;
+  if (fuse_session_mount(se, mountpoint) != 0) return 1;
+  printf("ready\n");
+  fflush(stdout);
+
+  int ffd = fuse_session_fd(se);
+  struct fuse_buf buf;
+  memset(&buf, 0, sizeof buf);
+  int running = 1;
+  while (running && !fuse_session_exited(se)) {
+    struct pollfd p[2] = {{ffd, POLLIN, 0}, {sfd, POLLIN, 0}};
+    if (poll(p, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (p[1].revents & POLLIN) {
+      struct signalfd_siginfo si;
+      if (read(sfd, &si, sizeof si) == (ssize_t)sizeof si) {
+        release_held();
+        if (si.ssi_signo != SIGUSR1) running = 0;
+      }
+    }
+    if (running && (p[0].revents & (POLLIN | POLLERR | POLLHUP))) {
+      int got = fuse_session_receive_buf(se, &buf);
+      if (got == -EINTR || got == -EAGAIN) continue;
+      if (got <= 0) break;
+      fuse_session_process_buf(se, &buf);
+    }
+  }
+  release_held();
+  free(buf.mem);
+  fuse_session_unmount(se);
+  fuse_session_destroy(se);
+  return 0;
+}
