@@ -326,4 +326,31 @@ inline bool is_uint_text(const std::string &t) {
   return t.size() <= 20;
 }
 
+// The input with each byte outside a well-formed UTF-8 sequence replaced.
+inline std::string utf8_model(const std::string &in) {
+  std::string out;
+  size_t i = 0;
+  while (i < in.size()) {
+    unsigned char c = (unsigned char)in[i];
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    bool ok = len > 0 && i + (size_t)len <= in.size();
+    for (int k = 1; ok && k < len; k++) {
+      unsigned char d = (unsigned char)in[i + (size_t)k];
+      ok = (d & 0xC0) == 0x80;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && cp >= least[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (ok) {
+      out.append(in, i, (size_t)len);
+      i += (size_t)len;
+    } else {
+      out += "\xef\xbf\xbd";
+      i++;
+    }
+  }
+  return out;
+}
+
 }  // namespace check

@@ -26,24 +26,66 @@ void json_header(void) {
           "\r\n");
 }
 
+// Length of the well-formed UTF-8 sequence that begins at s (2 to 4
+// bytes), or 0 when s does not begin one: a stray continuation byte, an
+// overlong form, a surrogate, a value above U+10FFFF or a cut sequence.
+static int utf8_seq_len(const unsigned char *s) {
+  unsigned char c = s[0];
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of s[1]
+  int len;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (s[1] < lo || s[1] > hi) return 0;
+  for (int i = 2; i < len; i++)
+    if (s[i] < 0x80 || s[i] > 0xBF) return 0;  // the NUL stops here too
+  return len;
+}
+
+// Every reply says it is UTF-8, so it must be, whatever bytes a name
+// holds: valid UTF-8 goes out unchanged and each byte that is not part of
+// a well-formed sequence becomes U+FFFD.
 void json_str(const char *s) {
   FILE *f = reply_out();
   putc('"', f);
   if (s) {
-    // Runs of bytes that need no escape go out in one write.
+    // Runs of bytes that need nothing done go out in one write.
     const char *run = s;
-    for (; *s; s++) {
+    while (*s) {
       unsigned char c = (unsigned char)*s;
-      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+        s++;
+        continue;
+      }
+      if (c >= 0x80) {
+        int len = utf8_seq_len((const unsigned char *)s);
+        if (len) {
+          s += len;
+          continue;
+        }
+      }
       if (s > run) fwrite(run, 1, (size_t)(s - run), f);
-      run = s + 1;
+      run = ++s;
       switch (c) {
         case '\t': fputs("\\t", f); break;
         case '\n': fputs("\\n", f); break;
         case '\r': fputs("\\r", f); break;
         case '"': fputs("\\\"", f); break;
         case '\\': fputs("\\\\", f); break;
-        default: fprintf(f, "\\u%04x", c); break;
+        default:
+          if (c >= 0x80) fputs("\xEF\xBF\xBD", f);
+          else fprintf(f, "\\u%04x", c);
+          break;
       }
     }
     if (s > run) fwrite(run, 1, (size_t)(s - run), f);

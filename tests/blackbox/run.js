@@ -50,6 +50,9 @@
 // {home} is the Z:\ form of the path). Everywhere:
 //   {text:NAME} the file's named text NAME
 //   {rep:N:S}   S repeated N times (S without "}")
+//   {fffd}      U+FFFD as its three UTF-8 bytes: what a reply writes in
+//               place of each byte of a name that is not valid UTF-8;
+//               {fffd:N} is N of them
 //   {bytes:AA-BB}  every byte from AA to BB (hex), in order
 //   {url:AA-BB}    the same bytes written as %AA escapes (lower-case hex)
 // Env values and args are handed to the program as these bytes: a value
@@ -111,6 +114,7 @@ function expandMacros(s, texts, where) {
         return texts[name];
       })
       .replace(/\{rep:([0-9]+):([^}]*)\}/g, (m, n, str) => str.repeat(Number(n)))
+      .replace(/\{fffd(?::([0-9]+))?\}/g, (m, n) => '\u00ef\u00bf\u00bd'.repeat(n ? Number(n) : 1))
       .replace(/\{(bytes|url):([0-9a-fA-F]{2})-([0-9a-fA-F]{2})\}/g, (m, kind, a, b) => byteRange(kind, a, b, where));
     if (next === s) return s;
     s = next;

@@ -28,7 +28,6 @@ TEST(JsonStr, EveryByteClass) {
       {" /~", "\" /~\""},
       {"\x7f", "\"\x7f\""},
       {"\xc3\xa9", "\"\xc3\xa9\""},
-      {"\xff", "\"\xff\""},
       {"", "\"\""},
       {"C:\\", "\"C:\\\\\""},
   };
@@ -36,8 +35,33 @@ TEST(JsonStr, EveryByteClass) {
   EXPECT_EQ("\"\"", json_of(nullptr));
 }
 
+// Valid UTF-8 passes unchanged; each byte that is not part of a
+// well-formed sequence becomes U+FFFD (EF BF BD).
+TEST(JsonStr, AlwaysValidUtf8) {
+  const std::string r = "\xef\xbf\xbd";
+  const json_case cases[] = {
+      {"M\xc3\xbasica", "\"M\xc3\xbasica\""},               // two bytes
+      {"\xe2\x82\xac", "\"\xe2\x82\xac\""},                  // three
+      {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},          // four
+      {"\xef\xbf\xbd", "\"\xef\xbf\xbd\""},                  // U+FFFD itself
+      {"\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},          // U+10FFFF
+      {"\xff", "\"" + r + "\""},                            // never in UTF-8
+      {"T\xe9l\xe9", "\"T" + r + "l" + r + "\""},          // code page 1252
+      {"\x80", "\"" + r + "\""},                            // stray continuation
+      {"\xc3", "\"" + r + "\""},                            // cut at the end
+      {"\xe2\x82" "A", "\"" + r + r + "A\""},                 // cut before a letter
+      {"\xc0\xaf", "\"" + r + r + "\""},                   // overlong "/"
+      {"\xe0\x80\xaf", "\"" + r + r + r + "\""},            // overlong, three bytes
+      {"\xed\xa0\x80", "\"" + r + r + r + "\""},            // a surrogate
+      {"\xf4\x90\x80\x80", "\"" + r + r + r + r + "\""},     // above U+10FFFF
+      {"\xc3\xa9\xff\x01", "\"\xc3\xa9" + r + "\\u0001\""},  // mixed with escapes
+  };
+  for (const json_case &c : cases) EXPECT_EQ(c.out, json_of(c.in.c_str())) << c.in;
+}
+
 TEST(JsonStr, AllBytesRoundTrip) {
-  // Every byte 0x01..0xFF: control bytes escaped, the rest unchanged.
+  // Every byte 0x01..0xFF in turn: control bytes escaped, ASCII unchanged,
+  // and no byte from 0x80 up begins a sequence with the byte after it.
   std::string in;
   for (int b = 1; b < 256; b++) in += (char)b;
   std::string out = json_of(in.c_str());
@@ -50,6 +74,7 @@ TEST(JsonStr, AllBytesRoundTrip) {
     else if (b == '"') expected += "\\\"";
     else if (b == '\\') expected += "\\\\";
     else if (b < 0x20) snprintf(esc, sizeof esc, "\\u%04x", b), expected += esc;
+    else if (b >= 0x80) expected += "\xef\xbf\xbd";
     else expected += (char)b;
   }
   expected += "\"";
