@@ -71,7 +71,10 @@ static void fill_record(mount_info *m, const drive_row *row,
 
 // Applies the listing rules to the i-th gathered row, in list order.
 static void collect_one(collect_ctx *c, int i) {
-  const drive_row *row = &c->rows[i];
+  drive_row *row = &c->rows[i];
+  if (c->probe_of[i] >= 0 && row->kind == DRIVE_LETTERS)
+    row->drive_type = c->probes[c->probe_of[i]].drive_type;
+  if (!drive_is_candidate(row)) return;
   mount_info *seen = same_place(c, row);
   if (seen && !mount_replaces(seen, row)) return;
   if (!seen && c->count >= MAX_MOUNTS) return;
@@ -113,7 +116,8 @@ static void flush_rows(collect_ctx *c) {
 
 static void gather_row(const drive_row *row, void *ctx) {
   collect_ctx *c = (collect_ctx *)ctx;
-  if (!drive_is_candidate(row)) return;
+  // A drive letter's type is known only once it has been asked.
+  if (row->kind != DRIVE_LETTERS && !drive_is_candidate(row)) return;
   c->rows[c->n++] = *row;
   if (c->n == CHUNK) flush_rows(c);
 }

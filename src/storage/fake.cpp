@@ -110,6 +110,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
   for (int i = 0; i < n; i++) {
     drive_probe *p = &out[i];
     memset(p, 0, sizeof *p);
+    p->drive_type = rows[i]->drive_type;
     fake_drive *d = drive_at(rows[i]->mount);
     int hangs = d ? pass < 32 && ((d->hangs >> pass) & 1u) : fake.root_space_hangs;
     if (hangs) {

@@ -42,7 +42,8 @@ enum { DRIVE_TYPE_NO_ROOT_DIR = 1 };
 // One drive as the platform lists it, before any rule is applied.
 struct drive_row {
   int kind;             // DRIVE_LETTERS or DRIVE_MOUNT_TABLE
-  int drive_type;       // DRIVE_LETTERS: the platform's drive type
+  int drive_type;       // DRIVE_LETTERS: the platform's drive type, known
+                        // once storage_probe has asked (asking may block)
   char device[256];     // root string, or the mount source
   char fstype[64];      // mount table: the file system type; else empty
   char mount[1024];     // root string, or the mount point
@@ -74,14 +75,16 @@ int storage_fs_name(const drive_row *row, char *buf, size_t cap);
 // What one drive answered to storage_probe.
 struct drive_probe {
   int answered;       // 0: it had not answered when the deadline came
+  int drive_type;     // DRIVE_LETTERS: the platform's drive type
   int space_ok;       // storage_space succeeded; space holds its sizes
   space_info space;
   int name_ok;        // storage_fs_name succeeded; fs_name holds the name
   char fs_name[64];
 };
 
-// Asks each of rows[0..n) for storage_space(row->mount) and, when
-// want_name, storage_fs_name(row): all at once, each on its own, waiting
+// Asks each of rows[0..n) for its drive type (drive letters),
+// storage_space(row->mount) and, when want_name, storage_fs_name(row):
+// all at once, each on its own, waiting
 // for them deadline_ms in all. A drive that has not answered by then is
 // given up (answered 0): whatever is still asking it is left behind, holds
 // nothing of the reply's, and ends once the file system answers.

@@ -2,13 +2,17 @@
 // what the program does when a file system hangs.
 //
 //   hangfs MOUNTPOINT [--hang none|statfs|all] [--answer-statfs N]
+//          [--spare NAME]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
 // (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
 // --hang statfs its statfs requests are read and never answered (after the
 // first N with --answer-statfs N); with --hang all no request is answered
 // at all. Held requests are answered with EIO on SIGUSR1, and on SIGTERM or
-// SIGINT before it unmounts and ends, so that whatever waits on them is
+// SIGINT before it unmounts and ends. --spare NAME answers every request
+// of a caller whose command name begins with NAME: Wine's server checks
+// each file it opens with statfs, and must be spared for the hang to reach
+// the program under test instead of every Wine process at once, so that whatever waits on them is
 // freed and a failing test leaves no unkillable process behind.
 // It prints "ready" on standard output once mounted.
 
@@ -30,11 +34,28 @@ enum { MAX_HELD = 4096 };
 
 static int hang_mode = HANG_NONE;
 static long statfs_answers = 0;  // statfs requests to answer before hanging
+static const char *spare_name;  // callers never held
 static fuse_req_t held[MAX_HELD];
 static int n_held;
 
+// Whether the request comes from a caller that --spare names.
+static int spared(fuse_req_t req) {
+  char path[64], comm[64] = "?";
+  snprintf(path, sizeof path, "/proc/%d/comm", (int)fuse_req_ctx(req)->pid);
+  FILE *f = fopen(path, "r");
+  if (f) {
+    if (!fgets(comm, sizeof comm, f)) comm[0] = '\0';
+    fclose(f);
+  }
+  int same = spare_name && strncmp(comm, spare_name, strlen(spare_name)) == 0;
+  if (getenv("HANGFS_LOG"))
+    fprintf(stderr, "hangfs: request from %d %s%s", (int)fuse_req_ctx(req)->pid,
+            comm, same ? " (spared)\n" : "");
+  return same;
+}
+
 static int hold(fuse_req_t req) {
-  if (hang_mode != HANG_ALL) return 0;
+  if (hang_mode != HANG_ALL || spared(req)) return 0;
   if (n_held < MAX_HELD) held[n_held++] = req;
   else fuse_reply_err(req, EIO);
   return 1;
@@ -152,7 +173,8 @@ static void op_releasedir(fuse_req_t req, fuse_ino_t ino,
 static void op_statfs(fuse_req_t req, fuse_ino_t ino) {
   (void)ino;
   if (hold(req)) return;
-  if (hang_mode == HANG_STATFS) {
+  if (getenv("HANGFS_LOG")) fprintf(stderr, "hangfs: statfs\n");
+  if (hang_mode == HANG_STATFS && !spared(req)) {
     if (statfs_answers <= 0) {
       if (n_held < MAX_HELD) held[n_held++] = req;
       else fuse_reply_err(req, EIO);
@@ -184,7 +206,7 @@ static const struct fuse_lowlevel_ops ops = {
 static void usage(void) {
   fprintf(stderr,
           "usage: hangfs MOUNTPOINT [--hang none|statfs|all] "
-          "[--answer-statfs N]\n");
+          "[--answer-statfs N] [--spare NAME]\n");
   exit(2);
 }
 
@@ -198,6 +220,8 @@ int main(int argc, char **argv) {
       else if (strcmp(m, "statfs") == 0) hang_mode = HANG_STATFS;
       else if (strcmp(m, "all") == 0) hang_mode = HANG_ALL;
       else usage();
+    } else if (strcmp(argv[i], "--spare") == 0 && i + 1 < argc) {
+      spare_name = argv[++i];
     } else if (strcmp(argv[i], "--answer-statfs") == 0 && i + 1 < argc) {
       statfs_answers = strtol(argv[++i], NULL, 10);
     } else {
