@@ -24,6 +24,7 @@
 //                                  hub route, with a light/dark switch
 'use strict';
 
+const fs = require('fs');
 const http = require('http');
 const path = require('path');
 const { spawn } = require('child_process');
@@ -271,6 +272,32 @@ iframe{flex:1;width:100%;border:0;background:var(--bg)}
 </body></html>
 `;
 
+// Why the plugin cannot be run, or '' when it can: checked once at start so
+// that a wrong path is told on the terminal, not as 502s in the browser.
+function pluginProblem(file) {
+  let st;
+  try { st = fs.statSync(file); } catch (e) {
+    return 'plugin not found: ' + file +
+      ' (build it with scripts/serve or cmake -S . -B build && cmake --build build, or give --plugin PATH)';
+  }
+  if (!st.isFile()) return 'plugin is not a file: ' + file;
+  try { fs.accessSync(file, fs.constants.X_OK); } catch (e) {
+    return 'plugin is not executable: ' + file + ' (chmod +x it)';
+  }
+  return '';
+}
+
+// A warning about the home folder, or '': the host still starts, and the
+// plugin answers action=dirs&root=home with an empty listing.
+function homeProblem(dir) {
+  if (!dir) return '';
+  let st;
+  try { st = fs.statSync(dir); } catch (e) {
+    return 'home folder does not exist: ' + dir + ' (its listing will be empty)';
+  }
+  return st.isDirectory() ? '' : 'home folder is not a folder: ' + dir + ' (its listing will be empty)';
+}
+
 function main() {
   let opts;
   try { opts = parseArgs(process.argv.slice(2)); } catch (e) {
@@ -292,6 +319,13 @@ function main() {
     password: opts.password !== undefined ? opts.password : (process.env.ZEM_PASSWORD || ''),
     home: opts.home !== undefined ? path.resolve(opts.home) : (process.env.USERPROFILE || process.env.HOME || ''),
   };
+  const problem = pluginProblem(config.plugin);
+  if (problem) {
+    process.stderr.write('server.js: ' + problem + '\n');
+    process.exit(1);
+  }
+  const warning = homeProblem(config.home);
+  if (warning) process.stderr.write('server.js: warning: ' + warning + '\n');
   const server = createHost(config);
   server.on('error', (e) => {
     process.stderr.write('server.js: ' + e.message + '\n');
@@ -310,5 +344,5 @@ function main() {
   process.on('SIGINT', stop);
 }
 
-module.exports = { createHost, parseCgi, rawQuery };
+module.exports = { createHost, parseCgi, rawQuery, pluginProblem, homeProblem };
 if (require.main === module) main();

@@ -1,6 +1,9 @@
 # Black-box cases: the program is started as the host starts it and its
 # bytes are compared. Included from tests/CMakeLists.txt.
 #   blackbox_fixtures  builds the home trees once (shared by both runs)
+#   blackbox_fixtures_remove  removes them when the cases that use them end
+#                      (they hold about 240000 entries and sparse files of
+#                      several TiB)
 #   blackbox_native    every case against the native program
 #   blackbox_wine      the same cases against PLUGIN_EXE under Wine
 #   mounts_vs_df       the native mounts reply against df on this machine
@@ -17,6 +20,9 @@ set(BLACKBOX_FIXTURES ${CMAKE_CURRENT_BINARY_DIR}/blackbox-fixtures)
 add_test(NAME blackbox_fixtures
   COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/fixtures.js ${BLACKBOX_FIXTURES})
 set_tests_properties(blackbox_fixtures PROPERTIES FIXTURES_SETUP blackbox_trees)
+add_test(NAME blackbox_fixtures_remove
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${BLACKBOX_FIXTURES})
+set_tests_properties(blackbox_fixtures_remove PROPERTIES FIXTURES_CLEANUP blackbox_trees)
 
 add_test(NAME blackbox_native
   COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js

@@ -4,19 +4,28 @@
 'use strict';
 const { describe, it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 const h = require('./helpers');
 
 const PASSWORD = 'pa ss&1+%';
-let browser, locked, broken;
+let browser, locked, broken, dir;
 before(async () => {
   browser = await h.launch();
   locked = await h.startHost(['--plugin', h.PLUGIN, '--home', h.HOME_FIXTURE, '--password', PASSWORD]);
-  broken = await h.startHost(['--plugin', '/nonexistent/plugin_disks', '--home', h.HOME_FIXTURE]);
+  // An executable the host accepts at start but cannot run: its
+  // interpreter does not exist.
+  dir = fs.mkdtempSync(path.join(os.tmpdir(), 'errors-test-'));
+  const plugin = path.join(dir, 'plugin_disks');
+  fs.writeFileSync(plugin, '#!/nonexistent/interpreter\n', { mode: 0o755 });
+  broken = await h.startHost(['--plugin', plugin, '--home', h.HOME_FIXTURE]);
 });
 after(async () => {
   await browser.close();
   await locked.stop();
   await broken.stop();
+  fs.rmSync(dir, { recursive: true, force: true });
 });
 
 describe('node password (a host with a password)', () => {

@@ -28,10 +28,12 @@ function launch() {
 }
 
 // Another host (for a password, or a plugin that cannot run), on a free port.
-function startHost(args) {
+// A command in `prefix` runs the host (for example in a mount namespace of
+// its own); it must end by executing its arguments.
+function startHost(args, prefix = []) {
   return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, [path.join(REPO, 'host', 'server.js'), '--port', '0', ...args],
-      { stdio: ['ignore', 'pipe', 'pipe'] });
+    const command = [...prefix, process.execPath, path.join(REPO, 'host', 'server.js'), '--port', '0', ...args];
+    const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
     const timer = setTimeout(() => { child.kill(); reject(new Error('host did not start: ' + out)); }, 10000);
     child.stdout.on('data', (c) => {

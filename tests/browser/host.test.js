@@ -7,6 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { spawn } = require('node:child_process');
 const h = require('./helpers');
 
 // A stand-in plugin that answers with the environment it was given.
@@ -144,4 +145,62 @@ describe('real plugin behind a host with a password', () => {
     assert.equal(r.status, 200);
     assert.match(r.text, /<iframe id="frame"/);
   });
+});
+
+// Runs the host with ARGS until it exits or says it listens; then stops it.
+// Resolves with its exit code (null when it was listening), its standard
+// error and whether it listened.
+function hostStart(args) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(process.execPath, [path.join(h.REPO, 'host', 'server.js'), '--port', '0', ...args],
+      { stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    let err = '';
+    let listened = false;
+    const timer = setTimeout(() => { child.kill('SIGKILL'); reject(new Error('host neither started nor stopped: ' + out + err)); }, 10000);
+    child.stdout.on('data', (c) => {
+      out += c;
+      if (!listened && /listening on http/.test(out)) { listened = true; child.kill(); }
+    });
+    child.stderr.on('data', (c) => { err += c; });
+    child.once('exit', (code) => {
+      clearTimeout(timer);
+      resolve({ code: listened ? null : code, stderr: err, listened });
+    });
+  });
+}
+
+describe('start checks', () => {
+  let tmp;
+  before(() => {
+    tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'host-start-'));
+    fs.writeFileSync(path.join(tmp, 'not_executable'), '#!/bin/sh\n', { mode: 0o644 });
+    fs.mkdirSync(path.join(tmp, 'a_folder'));
+    fs.writeFileSync(path.join(tmp, 'a_file'), 'x');
+  });
+  after(() => fs.rmSync(tmp, { recursive: true, force: true }));
+
+  // [name, arguments (T is the scratch folder), listens, standard error]
+  const cases = [
+    ['a missing plugin is refused', ['--plugin', 'T/missing'], false,
+      /^server\.js: plugin not found: T\/missing \(build it with scripts\/serve .*--plugin PATH\)\n$/],
+    ['a plugin that is not executable is refused', ['--plugin', 'T/not_executable'], false,
+      /^server\.js: plugin is not executable: T\/not_executable \(chmod \+x it\)\n$/],
+    ['a folder as the plugin is refused', ['--plugin', 'T/a_folder'], false,
+      /^server\.js: plugin is not a file: T\/a_folder\n$/],
+    ['a missing home folder is warned about; the host starts', ['--plugin', h.PLUGIN, '--home', 'T/no_home'], true,
+      /^server\.js: warning: home folder does not exist: T\/no_home \(its listing will be empty\)\n$/],
+    ['a file as the home folder is warned about; the host starts', ['--plugin', h.PLUGIN, '--home', 'T/a_file'], true,
+      /^server\.js: warning: home folder is not a folder: T\/a_file \(its listing will be empty\)\n$/],
+    ['an existing plugin and home: nothing on standard error', ['--plugin', h.PLUGIN, '--home', 'T'], true, /^$/],
+  ];
+  for (const [name, args, listens, stderr] of cases) {
+    it(name, async () => {
+      const r = await hostStart(args.map((a) => a.replace(/^T(?=\/|$)/, tmp)));
+      assert.equal(r.listened, listens);
+      if (!listens) assert.equal(r.code, 1);
+      const shown = r.stderr.split(tmp).join('T');
+      assert.match(shown, stderr);
+    });
+  }
 });

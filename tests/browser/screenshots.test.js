@@ -1,26 +1,50 @@
 // Screenshots of the dashboard with the real plugin's data, light and dark
-// (1100 px wide viewport, the whole page).
+// (1100 px wide viewport, the whole page), over the demo home folder that
+// scripts/demo-home writes. A host of its own serves it; as root that host
+// runs in a private mount namespace where the demo folder is bound over
+// /home, so the page shows /home/alex rather than a scratch path (the
+// machine's own /home is untouched, and the binding ends with the host).
 // They are written to $BROWSER_TMP; with UPDATE_SCREENSHOTS=1 to docs/
 // (docs/dashboard-light.png and docs/dashboard-dark.png).
 'use strict';
 const { it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const h = require('./helpers');
+const demo = require('../../scripts/demo-home');
 
 const OUT = process.env.UPDATE_SCREENSHOTS === '1' ? path.join(h.REPO, 'docs') : (process.env.BROWSER_TMP || '/tmp');
-let browser;
-before(async () => { browser = await h.launch(); fs.mkdirSync(OUT, { recursive: true }); });
-after(async () => { await browser.close(); });
+let browser, host, home;
+before(async () => {
+  browser = await h.launch();
+  fs.mkdirSync(OUT, { recursive: true });
+  home = fs.mkdtempSync(path.join(process.env.BROWSER_TMP || os.tmpdir(), 'demo-home-'));
+  demo.write(path.join(home, 'alex'));
+  if (process.getuid() === 0) {
+    const bind = ['unshare', '--mount', '--propagation', 'private',
+      'sh', '-c', 'mount --bind "$0" /home && exec "$@"', home];
+    // Where namespaces are not allowed the scratch path is shown instead.
+    host = await h.startHost(['--plugin', h.PLUGIN, '--home', '/home/alex'], bind).catch(() => null);
+  }
+  if (!host) host = await h.startHost(['--plugin', h.PLUGIN, '--home', path.join(home, 'alex')]);
+});
+after(async () => {
+  await browser.close();
+  await host.stop();
+  fs.rmSync(home, { recursive: true, force: true });
+});
 
 for (const theme of ['light', 'dark']) {
   it(`dashboard in the ${theme} theme`, async () => {
     const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce' });
     const page = await context.newPage();
-    await page.goto(h.HOST_URL + '/plugin_disks?theme=' + theme);
+    await page.goto(host.url + '/plugin_disks?theme=' + theme);
     await h.waitText(page, '#pPlatform', 'linux');
     await h.waitText(page, '#dirNote', /entries/);
+    // The demo home's largest entry heads the folder table.
+    await h.waitFor(page, () => document.body.textContent.includes('VirtualBox VMs'));
     assert.equal(await page.evaluate(() => document.documentElement.getAttribute('data-theme')), theme);
     const file = path.join(OUT, `dashboard-${theme}.png`);
     await page.screenshot({ path: file, fullPage: true });

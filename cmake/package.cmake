@@ -1,0 +1,50 @@
+# Install rules and CPack packages. Included from the top CMakeLists.txt.
+#
+#   Linux:   cmake --install build --prefix /usr   puts the program in
+#            /usr/lib/cgi-bin/plugin_disks, Debian's folder for CGI programs.
+#            (cd build && cpack) writes the .deb and a .tar.gz of the same files.
+#   Windows: (cd build-win && cpack) writes a .zip holding plugin_disks.exe.
+#
+# scripts/package runs both and collects the files in dist/.
+
+if(WIN32)
+  set(PLUGIN_BIN_DIR_DEFAULT .)
+  set(PLUGIN_DOC_DIR_DEFAULT .)
+else()
+  set(PLUGIN_BIN_DIR_DEFAULT lib/cgi-bin)
+  set(PLUGIN_DOC_DIR_DEFAULT share/doc/plugin-disks)
+endif()
+set(PLUGIN_BIN_DIR ${PLUGIN_BIN_DIR_DEFAULT} CACHE STRING "Folder of the program, under the install prefix")
+set(PLUGIN_DOC_DIR ${PLUGIN_DOC_DIR_DEFAULT} CACHE STRING "Folder of the README and change log, under the install prefix")
+
+install(TARGETS plugin_disks RUNTIME DESTINATION ${PLUGIN_BIN_DIR})
+install(FILES README.md CHANGELOG.md DESTINATION ${PLUGIN_DOC_DIR})
+
+# Debian's package names allow no underscore.
+set(CPACK_PACKAGE_NAME plugin-disks)
+set(CPACK_PACKAGE_VENDOR "plugin_disks")
+set(CPACK_PACKAGE_CONTACT "plugin_disks maintainers <root@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Storage report of a node: drives, home folder sizes, dashboard (CGI)")
+set(CPACK_PACKAGE_DESCRIPTION
+  "A CGI program for the plugin host: for each request it answers with JSON (the drives, a bounded size breakdown of the home folder, its own identity) or with a self-contained HTML dashboard that polls them. Statically linked; it reads local storage only.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME windows-x86_64)
+else()
+  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+  # Both archives hold the same tree as the .deb: usr/lib/cgi-bin/plugin_disks.
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION web)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # A static program: no shared library to depend on.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "apache2 | lighttpd | nginx")
+endif()
+
+include(CPack)
