@@ -1,0 +1,82 @@
+'use strict';
+// Checks a JSON reply of the program against the schemas in docs/schema.
+//
+// A reply is the program's whole standard output as a byte string (one
+// character per byte). The header block decides whether it is JSON at all;
+// the 401 status, or else `ok` with `action` or `error`, names the schema.
+
+const fs = require('fs');
+const path = require('path');
+const Ajv2020 = require('ajv/dist/2020');
+
+const SCHEMA_DIR = path.resolve(__dirname, '..', '..', 'docs', 'schema');
+const BASE = 'https://plugin-disks.invalid/schema/';
+
+// Splits standard output into its header lines, the status the host would
+// send and the body. Returns null when there is no header block.
+function splitReply(out) {
+  const end = out.indexOf('\r\n\r\n');
+  if (end < 0) return null;
+  const headers = out.slice(0, end).split('\r\n').map((line) => {
+    const colon = line.indexOf(':');
+    return { name: line.slice(0, colon), value: line.slice(colon + 1).trim() };
+  });
+  let status = 200;
+  for (const h of headers) {
+    if (h.name.toLowerCase() === 'status') status = parseInt(h.value, 10);
+  }
+  return { headers, status, body: out.slice(end + 4) };
+}
+
+function isJson(reply) {
+  return reply.headers.some((h) => h.name.toLowerCase() === 'content-type' &&
+    /^application\/json\b/.test(h.value));
+}
+
+// The schema a reply must meet, named by its kind: the action of a success,
+// the error code of a refusal, "unauthorized" for the 401.
+function kindOf(status, doc) {
+  if (status === 401) return 'unauthorized';
+  if (doc === null || typeof doc !== 'object') return null;
+  if (doc.ok === true) return typeof doc.action === 'string' ? doc.action : null;
+  if (doc.ok === false) return typeof doc.error === 'string' ? doc.error : null;
+  return null;
+}
+
+function load(dir = SCHEMA_DIR) {
+  const ajv = new Ajv2020({ strict: true, allErrors: true });
+  const kinds = new Map();
+  for (const f of fs.readdirSync(dir).filter((n) => n.endsWith('.schema.json')).sort()) {
+    const schema = JSON.parse(fs.readFileSync(path.join(dir, f), 'utf8'));
+    if (schema.$id !== BASE + f) throw new Error(`${f}: $id must be ${BASE + f}`);
+    ajv.addSchema(schema);
+    if (f !== 'defs.schema.json') kinds.set(f.replace(/\.schema\.json$/, ''), schema.$id);
+  }
+  const validators = new Map();
+  for (const [kind, id] of kinds) validators.set(kind, ajv.getSchema(id));
+
+  // Returns null for output that is not a JSON reply, else { kind, errors }
+  // with errors empty when the reply meets its schema.
+  function check(out) {
+    const reply = splitReply(out);
+    if (!reply || !isJson(reply)) return null;
+    let doc;
+    try {
+      doc = JSON.parse(Buffer.from(reply.body, 'latin1').toString('utf8'));
+    } catch (e) {
+      return { kind: null, errors: ['body is not JSON: ' + e.message] };
+    }
+    const kind = kindOf(reply.status, doc);
+    const validate = kind && validators.get(kind);
+    if (!validate) return { kind, errors: [`no schema for this reply (kind ${JSON.stringify(kind)})`] };
+    if (validate(doc)) return { kind, errors: [] };
+    return {
+      kind,
+      errors: validate.errors.map((e) => `${kind}.schema.json: ${e.instancePath || '/'} ${e.message}` +
+        (e.params && Object.keys(e.params).length ? ' ' + JSON.stringify(e.params) : '')),
+    };
+  }
+  return { check, kinds: [...kinds.keys()] };
+}
+
+module.exports = { load, splitReply, SCHEMA_DIR };
