@@ -8,25 +8,10 @@
 const fs = require('fs');
 const path = require('path');
 const Ajv2020 = require('ajv/dist/2020');
+const { splitReply } = require('./reply');
 
 const SCHEMA_DIR = path.resolve(__dirname, '..', '..', 'docs', 'schema');
 const BASE = 'https://plugin-disks.invalid/schema/';
-
-// Splits standard output into its header lines, the status the host would
-// send and the body. Returns null when there is no header block.
-function splitReply(out) {
-  const end = out.indexOf('\r\n\r\n');
-  if (end < 0) return null;
-  const headers = out.slice(0, end).split('\r\n').map((line) => {
-    const colon = line.indexOf(':');
-    return { name: line.slice(0, colon), value: line.slice(colon + 1).trim() };
-  });
-  let status = 200;
-  for (const h of headers) {
-    if (h.name.toLowerCase() === 'status') status = parseInt(h.value, 10);
-  }
-  return { headers, status, body: out.slice(end + 4) };
-}
 
 function isJson(reply) {
   return reply.headers.some((h) => h.name.toLowerCase() === 'content-type' &&
@@ -79,4 +64,4 @@ function load(dir = SCHEMA_DIR) {
   return { check, kinds: [...kinds.keys()] };
 }
 
-module.exports = { load, splitReply, SCHEMA_DIR };
+module.exports = { load, SCHEMA_DIR };

@@ -25,7 +25,7 @@ const http = require('http');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
 const fixtures = require('../blackbox/fixtures');
-const { splitReply } = require('../blackbox/schemas');
+const { splitReply, normaliseLive } = require('../blackbox/reply');
 
 const HERE = __dirname;
 const REPO = path.resolve(HERE, '..', '..');
@@ -233,20 +233,6 @@ function direct(program, target, headers, vars) {
   return reply;
 }
 
-// Live figures: the process id, the stamps, the walk time, and what the
-// free space of a volume decides.
-function normalise(body) {
-  if (!body.startsWith('{')) return body;
-  let s = body.replace(/"(pid|scan_ms)":[0-9]+/g, '"$1":N').replace(/"utc":"[^"]*"/g, '"utc":"T"');
-  if (s.startsWith('{"ok":true,"action":"mounts"')) {
-    s = s.replace(/"(used_bytes|free_bytes|avail_bytes|inodes_used)":[0-9]+/g, '"$1":N')
-      .replace(/"(pct|inodes_pct)":[0-9.]+/g, '"$1":P');
-  } else if (s.startsWith('{"ok":true,"action":"dirs"')) {
-    s = s.replace(/"(root_used_bytes|root_free_bytes)":[0-9]+/g, '"$1":N').replace(/"root_pct":[0-9.]+/g, '"root_pct":P');
-  }
-  return s;
-}
-
 function firstDifference(a, b) {
   let i = 0;
   while (i < a.length && a[i] === b[i]) i++;
@@ -277,8 +263,8 @@ function compare(c, got, want) {
     added.push(/^(date|content-length)$/i.test(h.name) ? h.name : `${h.name}: ${h.value}`);
     if (!MAY_ADD.includes(h.name.toLowerCase())) errs.push(`server added header ${h.name}: ${h.value}`);
   }
-  const a = normalise(got.body);
-  const b = normalise(want.body);
+  const a = normaliseLive(got.body);
+  const b = normaliseLive(want.body);
   if (a !== b) errs.push(`body differs ${firstDifference(a, b)}`);
   return { errs, added };
 }
