@@ -28,6 +28,24 @@ function kindOf(status, doc) {
   return null;
 }
 
+// A schema sees parsed numbers, to which 5, 5.0 and 5e0 are the same. The
+// program writes two kinds: counts as plain digits, and percentages with
+// one decimal. Each number token of the body is checked against its key.
+const PERCENT_KEYS = new Set(['pct', 'root_pct', 'inodes_pct']);
+
+function numberText(body) {
+  const errs = [];
+  const re = /"([a-z_]+)":(-?[0-9][0-9.eE+-]*)/g;
+  for (let m; (m = re.exec(body));) {
+    const [, key, text] = m;
+    const want = PERCENT_KEYS.has(key) ? /^(0|[1-9][0-9]{0,2})\.[0-9]$/ : /^(0|[1-9][0-9]*)$/;
+    if (!want.test(text)) {
+      errs.push(`${key}: ${text} is not written as ${PERCENT_KEYS.has(key) ? 'a percentage with one decimal' : 'plain digits'}`);
+    }
+  }
+  return errs;
+}
+
 function load(dir = SCHEMA_DIR) {
   const ajv = new Ajv2020({ strict: true, allErrors: true });
   const kinds = new Map();
@@ -51,6 +69,8 @@ function load(dir = SCHEMA_DIR) {
     } catch (e) {
       return { kind: null, errors: ['body is not JSON: ' + e.message] };
     }
+    const numbers = numberText(reply.body);
+    if (numbers.length) return { kind: null, errors: numbers };
     const kind = kindOf(reply.status, doc);
     const validate = kind && validators.get(kind);
     if (!validate) return { kind, errors: [`no schema for this reply (kind ${JSON.stringify(kind)})`] };
