@@ -6,6 +6,7 @@
 #                      several TiB)
 #   blackbox_native    every case against the native program
 #   blackbox_wine      the same cases against PLUGIN_EXE under Wine
+#                      (both also check each JSON reply against docs/schema)
 #   mounts_vs_df       the native mounts reply against df on this machine
 
 find_program(BLACKBOX_NODE NAMES node nodejs)
@@ -16,6 +17,8 @@ endif()
 
 set(BLACKBOX_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(BLACKBOX_FIXTURES ${CMAKE_CURRENT_BINARY_DIR}/blackbox-fixtures)
+# Every JSON reply of both runs must also meet its schema.
+set(BLACKBOX_SCHEMAS ${CMAKE_SOURCE_DIR}/docs/schema)
 
 add_test(NAME blackbox_fixtures
   COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/fixtures.js ${BLACKBOX_FIXTURES})
@@ -28,6 +31,7 @@ add_test(NAME blackbox_native
   COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js
     --program $<TARGET_FILE:plugin_disks>
     --fixtures ${BLACKBOX_FIXTURES}
+    --schemas ${BLACKBOX_SCHEMAS}
     ${BLACKBOX_DIR}/cases)
 set_tests_properties(blackbox_native PROPERTIES
   FIXTURES_REQUIRED blackbox_trees)
@@ -41,6 +45,7 @@ if(PLUGIN_EXE)
     COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js --wine
       --program ${PLUGIN_EXE}
       --fixtures ${BLACKBOX_FIXTURES}
+      --schemas ${BLACKBOX_SCHEMAS}
       ${BLACKBOX_DIR}/cases)
   set_tests_properties(blackbox_wine PROPERTIES
     FIXTURES_REQUIRED blackbox_trees

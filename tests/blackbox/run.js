@@ -5,7 +5,7 @@
 // bytes of standard output, standard error and the exit status.
 //
 //   node run.js --program <path> [--wine] [--fixtures <dir>] [--jobs N]
-//               [--filter <text>] cases/*.json
+//               [--filter <text>] [--schemas <dir>] cases/*.json
 //
 // A folder given in place of a case file stands for its *.json files.
 // --wine runs a Windows build under Wine. WINEPREFIX is taken from the
@@ -13,6 +13,9 @@
 // runner starts "wineserver -p" before the cases and "wineserver -k" after.
 // --fixtures names a folder where the home trees are built once and kept
 // for later runs; without it they go to a temporary folder removed at exit.
+// --schemas names the folder of the reply schemas (docs/schema): every JSON
+// reply, whatever the case expects of its bytes, must then also meet the
+// schema of its kind (schemas.js), and a reply that does not fails its case.
 //
 // A case file is a JSON object:
 //   { "texts": { NAME: TEXT, ... },   named texts, used as {text:NAME}
@@ -68,16 +71,17 @@ const os = require('os');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
 const fixtures = require('./fixtures');
+const schemas = require('./schemas');
 
 function usage(msg) {
   if (msg) process.stderr.write(msg + '\n');
   process.stderr.write('usage: node run.js --program <path> [--wine] [--fixtures <dir>] ' +
-    '[--jobs N] [--filter <text>] cases/*.json\n');
+    '[--jobs N] [--filter <text>] [--schemas <dir>] cases/*.json\n');
   process.exit(2);
 }
 
 function parseArgs(argv) {
-  const o = { wine: false, jobs: 4, files: [], filter: null, program: null, fixtures: null };
+  const o = { wine: false, jobs: 4, files: [], filter: null, program: null, fixtures: null, schemas: null };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
     const val = () => { if (i + 1 >= argv.length) usage('missing value for ' + a); return argv[++i]; };
@@ -86,6 +90,7 @@ function parseArgs(argv) {
     else if (a === '--fixtures') o.fixtures = path.resolve(val());
     else if (a === '--jobs') o.jobs = Math.max(1, parseInt(val(), 10) || 1);
     else if (a === '--filter') o.filter = val();
+    else if (a === '--schemas') o.schemas = path.resolve(val());
     else if (a.startsWith('--')) usage('unknown option ' + a);
     else if (fs.existsSync(a) && fs.statSync(a).isDirectory()) {
       for (const f of fs.readdirSync(a).filter((n) => n.endsWith('.json')).sort()) o.files.push(path.join(a, f));
@@ -354,6 +359,8 @@ class Runner {
       this.fixtureBase = fs.mkdtempSync(path.join(os.tmpdir(), 'plugin_disks-bb-'));
       this.ownFixtures = true;
     }
+    this.schemas = opts.schemas ? schemas.load(opts.schemas) : null;
+    this.validated = new Map(); // reply kind -> replies that met its schema
     if (opts.wine) {
       this.winePrefix = process.env.WINEPREFIX ||
         path.join(path.dirname(opts.program), 'wineprefix');
@@ -437,6 +444,11 @@ class Runner {
     const e = checkWhole('stderr', c.stderr === undefined ? '' : c.stderr, res.stderr, ctx);
     if (e) errs.push(e);
     errs.push(...checkStdout(c, res.stdout, ctx));
+    if (this.schemas) {
+      const v = this.schemas.check(res.stdout);
+      if (v && v.errors.length) errs.push('reply does not meet its schema:\n    ' + v.errors.join('\n    '));
+      else if (v) this.validated.set(v.kind, (this.validated.get(v.kind) || 0) + 1);
+    }
     return errs;
   }
 
@@ -543,6 +555,10 @@ async function main() {
   }
   flush();
   for (const c of skipped) process.stdout.write(`skip  ${c.id} (${c.only} only: ${c.reason})\n`);
+  if (r.schemas) {
+    const kinds = [...r.validated].sort().map(([k, n]) => `${k} ${n}`).join(', ');
+    process.stdout.write(`JSON replies that met their schema: ${kinds || 'none'}\n`);
+  }
   process.stdout.write(`${passed} passed, ${failed} failed\n`);
   process.exit(failed ? 1 : 0);
 }

@@ -1,0 +1,472 @@
+'use strict';
+// Runs the program behind lighttpd, Apache 2.4 and nginx with fcgiwrap, as
+// docs/deploy.md configures them, and compares every reply with the program
+// run directly. Started by tests/servers/run (as root), which owns the work
+// folder and stops whatever this script leaves running.
+//
+//   node servers.js <work folder> <program> [server ...]
+//
+// For each server, twice (an open node, then a node with a password):
+//  - the site block of docs/deploy.md is rendered with the test's paths and
+//    included into the server's base configuration in this folder;
+//  - the server is started in a session of its own on a free loopback port;
+//  - each request of cases.json for that node goes through it, and the
+//    reply (status, the program's header lines, body) must equal the
+//    program's own output for the same request, run as www-data, allowing
+//    pid, utc, scan_ms and live free-space figures to differ; headers the
+//    server adds are recorded and must be among `may_add`;
+//  - the dashboard is loaded through it in headless Chromium;
+//  - the server is stopped, and none of the processes of its session may
+//    be left.
+
+const fs = require('fs');
+const net = require('net');
+const http = require('http');
+const path = require('path');
+const { spawn, spawnSync } = require('child_process');
+const fixtures = require('../blackbox/fixtures');
+const { splitReply, normaliseLive } = require('../blackbox/reply');
+
+const HERE = __dirname;
+const REPO = path.resolve(HERE, '..', '..');
+const DOC = path.join(REPO, 'docs', 'deploy.md');
+const RUN_AS = ['--reuid=www-data', '--regid=www-data', '--clear-groups'];
+
+// Headers a server may add to a reply; anything else it adds fails.
+const MAY_ADD = ['date', 'server', 'content-length', 'transfer-encoding', 'connection', 'keep-alive',
+  'accept-ranges'];
+
+// What the blocks of docs/deploy.md name, and what the test puts there.
+const DOC_PROGRAM = '/usr/lib/cgi-bin/plugin_disks';
+const DOC_HOME = '/home/alice';
+const DOC_PASSWORD = 'change-me';
+const DOC_SOCKET = '/run/fcgiwrap.socket';
+
+const SERVERS = {
+  lighttpd: {
+    // lighttpd opens its error log after it has dropped to www-data.
+    prepare(inst) {
+      const log = path.join(inst.dir, 'lighttpd.log');
+      fs.writeFileSync(log, '');
+      chownWww(log);
+    },
+    start: (inst) => [['lighttpd', '/usr/sbin/lighttpd', ['-D', '-f', inst.conf]]],
+  },
+  apache2: {
+    start: (inst) => [['apache2', '/usr/sbin/apache2', ['-f', inst.conf, '-DFOREGROUND']]],
+  },
+  nginx: {
+    // fcgiwrap runs as www-data in a folder of its own that it can write
+    // to; nginx's workers (www-data) connect to its socket.
+    prepare(inst) {
+      inst.socketDir = path.join(inst.dir, 'fcgiwrap');
+      fs.mkdirSync(inst.socketDir);
+      chownWww(inst.socketDir);
+      inst.socket = path.join(inst.socketDir, 'socket');
+      for (const t of ['body', 'fastcgi', 'proxy', 'uwsgi', 'scgi']) {
+        fs.mkdirSync(path.join(inst.dir, 'nginx-temp', t), { recursive: true });
+      }
+      // "include fastcgi_params" is relative to the configuration's folder.
+      fs.symlinkSync('/etc/nginx/fastcgi_params', path.join(inst.dir, 'fastcgi_params'));
+    },
+    start: (inst) => [
+      ['fcgiwrap', '/usr/bin/setpriv', [...RUN_AS, '/usr/sbin/fcgiwrap', '-c', '2', '-p', inst.program,
+        '-s', 'unix:' + inst.socket], () => fs.existsSync(inst.socket)],
+      ['nginx', '/usr/sbin/nginx', ['-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf]],
+    ],
+  },
+};
+
+// ---------- processes ----------
+
+const sessions = [];
+
+function chownWww(p) {
+  const r = spawnSync('chown', ['www-data:www-data', p]);
+  if (r.status !== 0) throw new Error('chown www-data ' + p + ' failed');
+}
+
+// The live processes of session `sid` (zombies are gone already).
+function sessionProcs(sid) {
+  const out = [];
+  for (const pid of fs.readdirSync('/proc')) {
+    if (!/^[0-9]+$/.test(pid)) continue;
+    let stat;
+    try {
+      stat = fs.readFileSync(`/proc/${pid}/stat`, 'latin1');
+    } catch (e) {
+      continue;
+    }
+    const f = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    if (Number(f[3]) === sid && f[0] !== 'Z') {
+      let cmd = '';
+      try { cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'latin1').replace(/\0/g, ' ').trim(); } catch (e) { /* gone */ }
+      out.push({ pid: Number(pid), cmd });
+    }
+  }
+  return out;
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Each start entry: a label, the command, its arguments, and optionally a
+// test that it is ready (the last entry is ready when its port answers).
+
+// Starts cmd in a session of its own; the session id is its pid, and is
+// written down so that the shell wrapper can end it if this script dies.
+function startSession(work, cmd, args, log) {
+  const fd = fs.openSync(log, 'a');
+  const child = spawn(cmd, args, { detached: true, stdio: ['ignore', fd, fd], env: { PATH: '/usr/sbin:/usr/bin:/sbin:/bin' } });
+  fs.closeSync(fd);
+  const s = { sid: child.pid, cmd, exited: false };
+  child.on('exit', () => { s.exited = true; });
+  sessions.push(s);
+  fs.appendFileSync(path.join(work, 'sessions'), child.pid + '\n');
+  return s;
+}
+
+// SIGTERM to every process of the session, then SIGKILL to what is left.
+// Returns the processes still there after both (none, normally).
+async function stopSession(s) {
+  for (const sig of ['SIGTERM', 'SIGKILL']) {
+    for (const p of sessionProcs(s.sid)) {
+      try { process.kill(p.pid, sig); } catch (e) { /* gone */ }
+    }
+    for (let i = 0; i < 50 && sessionProcs(s.sid).length; i++) await sleep(100);
+    if (!sessionProcs(s.sid).length) return { sig, left: [] };
+  }
+  return { sig: 'SIGKILL', left: sessionProcs(s.sid) };
+}
+
+async function stopAll() {
+  const left = [];
+  while (sessions.length) {
+    const s = sessions.pop();
+    const r = await stopSession(s);
+    left.push(...r.left);
+  }
+  return left;
+}
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const srv = net.createServer();
+    srv.once('error', reject);
+    srv.listen(0, '127.0.0.1', () => {
+      const { port } = srv.address();
+      srv.close(() => resolve(port));
+    });
+  });
+}
+
+function canConnect(port) {
+  return new Promise((resolve) => {
+    const sock = net.connect(port, '127.0.0.1');
+    sock.once('connect', () => { sock.destroy(); resolve(true); });
+    sock.once('error', () => resolve(false));
+  });
+}
+
+async function waitUntil(test, what, s, logs) {
+  for (let i = 0; i < 150; i++) {
+    if (await test()) return;
+    if (s.exited) break;
+    await sleep(100);
+  }
+  throw new Error(`${what} did not come up${s.exited ? ' (it exited)' : ''}\n` + readLogs(logs));
+}
+
+function readLogs(files) {
+  return files.filter((f) => fs.existsSync(f))
+    .map((f) => `--- ${f}\n${fs.readFileSync(f, 'utf8').split('\n').slice(-30).join('\n')}`).join('\n');
+}
+
+// ---------- configurations ----------
+
+function docBlock(doc, server) {
+  const m = new RegExp('<!-- server-config: ' + server + ' -->\\n```[^\\n]*\\n([\\s\\S]*?)```').exec(doc);
+  if (!m) throw new Error(`docs/deploy.md has no block marked "server-config: ${server}"`);
+  return m[1];
+}
+
+function replaceAll(text, from, to, where) {
+  if (!text.includes(from)) throw new Error(`${where} does not name ${from}`);
+  return text.split(from).join(to);
+}
+
+// ---------- replies ----------
+
+function request(port, target, headers) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: '127.0.0.1', port, path: target, headers, agent: false }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => {
+        const raw = [];
+        for (let i = 0; i < res.rawHeaders.length; i += 2) {
+          raw.push({ name: res.rawHeaders[i], value: res.rawHeaders[i + 1] });
+        }
+        resolve({ status: res.statusCode, message: res.statusMessage, headers: raw,
+          body: Buffer.concat(chunks).toString('latin1') });
+      });
+    });
+    req.setTimeout(30000, () => req.destroy(new Error('no reply in 30 s')));
+    req.on('error', reject);
+    req.end();
+  });
+}
+
+// The program run directly with the environment a CGI server gives it for
+// the request: the raw query string, the two password headers, and the
+// variables the configuration sets.
+function direct(program, target, headers, vars) {
+  const q = target.indexOf('?');
+  const env = Object.assign({ QUERY_STRING: q < 0 ? '' : target.slice(q + 1) }, vars);
+  for (const [k, v] of Object.entries(headers)) {
+    env['HTTP_' + k.toUpperCase().replace(/-/g, '_')] = v;
+  }
+  const r = spawnSync('/usr/bin/setpriv', [...RUN_AS, program], { env, encoding: 'latin1' });
+  if (r.status !== 0 || r.stderr) throw new Error(`direct run failed: status ${r.status} ${r.stderr}`);
+  const reply = splitReply(r.stdout);
+  if (!reply) throw new Error('direct run wrote no header block');
+  reply.headers = reply.headers.filter((h) => h.name.toLowerCase() !== 'status');
+  return reply;
+}
+
+function firstDifference(a, b) {
+  let i = 0;
+  while (i < a.length && a[i] === b[i]) i++;
+  return `at byte ${i}: server ${JSON.stringify(a.slice(i, i + 60))}, program ${JSON.stringify(b.slice(i, i + 60))}`;
+}
+
+function compare(c, got, want) {
+  const errs = [];
+  if (got.status !== c.status) errs.push(`status ${got.status}, expected ${c.status}`);
+  if (got.status !== want.status) errs.push(`status ${got.status}, the program's ${want.status}`);
+  const added = [];
+  const byName = new Map();
+  for (const h of got.headers) {
+    const k = h.name.toLowerCase();
+    if (!byName.has(k)) byName.set(k, []);
+    byName.get(k).push(h.value);
+  }
+  for (const h of want.headers) {
+    const k = h.name.toLowerCase();
+    const vals = byName.get(k) || [];
+    if (vals.length !== 1 || vals[0] !== h.value) {
+      errs.push(`header ${h.name}: server sent ${JSON.stringify(vals)}, program wrote ${JSON.stringify(h.value)}`);
+    }
+    byName.delete(k);
+  }
+  for (const h of got.headers) {
+    if (!byName.has(h.name.toLowerCase())) continue;
+    added.push(/^(date|content-length)$/i.test(h.name) ? h.name : `${h.name}: ${h.value}`);
+    if (!MAY_ADD.includes(h.name.toLowerCase())) errs.push(`server added header ${h.name}: ${h.value}`);
+  }
+  const a = normaliseLive(got.body);
+  const b = normaliseLive(want.body);
+  if (a !== b) errs.push(`body differs ${firstDifference(a, b)}`);
+  return { errs, added };
+}
+
+// ---------- the dashboard in Chromium ----------
+
+async function dashboard(browser, port, node, password, expect) {
+  const page = await browser.newPage();
+  const problems = [];
+  const replies = [];
+  page.on('pageerror', (e) => problems.push('page error: ' + e.message));
+  // The browser's own request for /favicon.ico fails on every server; the
+  // replies of the program are checked one by one below.
+  page.on('console', (m) => {
+    if (m.type() === 'error' && !/^Failed to load resource/.test(m.text())) problems.push('console error: ' + m.text());
+  });
+  page.on('response', (r) => {
+    const u = new URL(r.url());
+    if (u.pathname === '/plugin_disks') replies.push(`${r.status()} ${u.search}`);
+  });
+  try {
+    const q = node === 'locked' ? '?pwd=' + encodeURIComponent(password) : '';
+    await page.goto(`http://127.0.0.1:${port}/plugin_disks${q}`);
+    const want = { mounts: expect.mounts, rows: expect.rows };
+    const end = Date.now() + 15000;
+    let seen;
+    for (;;) {
+      seen = await page.evaluate(() => ({
+        mounts: document.querySelectorAll('#mounts .mnt').length,
+        rows: [...document.querySelectorAll('#rows td.nm')].map((td) => td.textContent),
+        count: document.getElementById('kCount').textContent,
+        note: document.getElementById('dirNote').textContent,
+      }));
+      if (seen.mounts === want.mounts && JSON.stringify(seen.rows) === JSON.stringify(want.rows)) break;
+      if (Date.now() > end) {
+        problems.push(`dashboard never showed ${want.mounts} drives and rows ${JSON.stringify(want.rows)}: ` +
+          JSON.stringify(seen));
+        break;
+      }
+      await sleep(50);
+    }
+    if (seen.count !== String(want.mounts)) problems.push(`filesystems tile shows ${seen.count}, expected ${want.mounts}`);
+    const bad = replies.filter((r) => !r.startsWith('200 '));
+    if (bad.length) problems.push('replies other than 200: ' + bad.join(', '));
+    return { problems, replies };
+  } finally {
+    await page.close();
+  }
+}
+
+// ---------- main ----------
+
+async function runInstance(ctx, server, node) {
+  const { work, program, password } = ctx;
+  const dir = path.join(work, `${server}-${node}`);
+  fs.mkdirSync(dir, { mode: 0o755 });
+  const inst = { dir, program, conf: path.join(dir, server + '.conf') };
+  const spec = SERVERS[server];
+  if (spec.prepare) spec.prepare(inst);
+  inst.port = await freePort();
+  const pw = node === 'locked' ? password : '';
+
+  let site = docBlock(ctx.doc, server);
+  site = replaceAll(site, DOC_PROGRAM, program, `the ${server} block`);
+  site = replaceAll(site, DOC_HOME, ctx.home, `the ${server} block`);
+  site = replaceAll(site, DOC_PASSWORD, pw, `the ${server} block`);
+  if (inst.socket) site = replaceAll(site, DOC_SOCKET, inst.socket, `the ${server} block`);
+  const sitePath = path.join(dir, 'site.conf');
+  fs.writeFileSync(sitePath, site);
+  const base = fs.readFileSync(path.join(HERE, server + '.conf'), 'utf8');
+  fs.writeFileSync(inst.conf, base.replace(/@WORK@/g, dir).replace(/@PORT@/g, String(inst.port)).replace(/@SITE@/g, sitePath));
+
+  const log = path.join(dir, 'output.log');
+  const logs = [log, ...fs.readdirSync(dir).filter((f) => f.endsWith('.log')).map((f) => path.join(dir, f)),
+    path.join(dir, server + '.log')];
+  const mine = [];
+  for (const [label, cmd, args, ready] of spec.start(inst)) {
+    const s = startSession(work, cmd, args, log);
+    s.label = label;
+    mine.push(s);
+    if (ready) await waitUntil(async () => ready(), label, s, logs);
+  }
+  await waitUntil(() => canConnect(inst.port), server, mine[mine.length - 1], logs);
+
+  const vars = { ZEM_PASSWORD: pw, USERPROFILE: ctx.home };
+  const result = { server, node, port: inst.port, failed: 0, added: new Set(), statuses: new Set() };
+  for (const c of ctx.cases.filter((x) => x.node === node)) {
+    const headers = {};
+    for (const [k, v] of Object.entries(c.headers || {})) headers[k] = v.replace('{password}', password);
+    const id = `${server} (${node} node): ${c.name}`;
+    let errs;
+    try {
+      const got = await request(inst.port, c.target, headers);
+      const want = direct(program, c.target, headers, vars);
+      const r = compare(c, got, want);
+      errs = r.errs;
+      r.added.forEach((h) => result.added.add(h));
+      result.statuses.add(`${got.status} ${got.message}`);
+    } catch (e) {
+      errs = [String(e && e.stack || e)];
+    }
+    report(id, errs, result);
+  }
+
+  const id = `${server} (${node} node): dashboard in Chromium`;
+  try {
+    const d = await dashboard(ctx.browser, inst.port, node, password, ctx.expect);
+    report(id, d.problems, result, ` (${d.replies.length} replies: ${d.replies.join(', ')})`);
+  } catch (e) {
+    report(id, [String(e && e.stack || e)], result);
+  }
+
+  for (const s of mine.reverse()) {
+    const r = await stopSession(s);
+    sessions.splice(sessions.indexOf(s), 1);
+    const leftId = `${server} (${node} node): ${s.label} stopped, no process left`;
+    const errs = r.left.map((p) => `left running: ${p.pid} ${p.cmd}`);
+    report(leftId, errs, result, r.sig === 'SIGKILL' ? ' (needed SIGKILL)' : '');
+  }
+  return result;
+}
+
+function report(id, errs, result, extra = '') {
+  if (!errs.length) {
+    process.stdout.write(`ok    ${id}${extra}\n`);
+    return;
+  }
+  result.failed++;
+  process.stdout.write(`FAIL  ${id}\n`);
+  for (const e of errs) process.stdout.write('    ' + String(e).replace(/\n/g, '\n    ') + '\n');
+}
+
+async function main() {
+  const [work, programSrc, ...only] = process.argv.slice(2);
+  if (!work || !programSrc) {
+    process.stderr.write('usage: node servers.js <work folder> <program> [server ...]\n');
+    process.exit(2);
+  }
+  const data = JSON.parse(fs.readFileSync(path.join(HERE, 'cases.json'), 'utf8'));
+  const servers = only.length ? only : Object.keys(SERVERS);
+  for (const s of servers) if (!SERVERS[s]) throw new Error('unknown server ' + s);
+
+  // The servers run the program as www-data: a copy of it and the home
+  // fixture go where www-data can read them.
+  const program = path.join(work, 'cgi-bin', 'plugin_disks');
+  fs.mkdirSync(path.dirname(program), { mode: 0o755 });
+  fs.copyFileSync(programSrc, program);
+  fs.chmodSync(program, 0o755);
+  const home = fixtures.ensure(path.join(work, 'fixtures'), 'sizes');
+
+  // What the dashboard must show: the drives and the home folder's entries
+  // as the program itself lists them for www-data.
+  const vars = { ZEM_PASSWORD: '', USERPROFILE: home };
+  const mounts = JSON.parse(direct(program, '?action=mounts', {}, vars).body);
+  const dirs = JSON.parse(direct(program, '?action=dirs&root=home', {}, vars).body);
+  const expect = { mounts: mounts.mounts.length, rows: dirs.entries.map((e) => e.name) };
+
+  const { chromium } = require('playwright-core');
+  const browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const ctx = { work, program, home, password: data.password, cases: data.cases, doc: fs.readFileSync(DOC, 'utf8'), browser, expect };
+  const results = [];
+  let failed = 0;
+  try {
+    for (const server of servers) {
+      for (const node of ['open', 'locked']) {
+        let r;
+        try {
+          r = await runInstance(ctx, server, node);
+        } catch (e) {
+          r = { server, node, failed: 1, added: new Set(), statuses: new Set() };
+          report(`${server} (${node} node): start`, [String(e && e.message || e)], { failed: 0 });
+        }
+        failed += r.failed;
+        results.push(r);
+      }
+    }
+  } finally {
+    await browser.close();
+    const left = await stopAll();
+    for (const p of left) {
+      failed++;
+      process.stdout.write(`FAIL  left running: ${p.pid} ${p.cmd}\n`);
+    }
+  }
+  process.stdout.write('\nWhat each server did to the replies:\n');
+  for (const r of results) {
+    process.stdout.write(`  ${r.server} (${r.node} node): statuses ${[...r.statuses].sort().join(', ') || '-'}; ` +
+      `headers added: ${[...r.added].join(', ') || 'none'}\n`);
+  }
+  process.stdout.write(failed ? `\n${failed} failed\n` : '\nall passed\n');
+  process.exit(failed ? 1 : 0);
+}
+
+process.on('SIGINT', () => { stopAll().then(() => process.exit(130)); });
+process.on('SIGTERM', () => { stopAll().then(() => process.exit(143)); });
+main().catch(async (e) => {
+  process.stderr.write(String(e && e.stack || e) + '\n');
+  await stopAll();
+  process.exit(1);
+});
