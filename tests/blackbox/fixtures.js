@@ -143,6 +143,25 @@ const generators = {
       fs.writeFileSync(p, Buffer.alloc(10 + i, 'y'));
     });
   },
+
+  // Names in UTF-8 beyond any one legacy code page: Latin accents and
+  // Japanese. Totals: Música 300, Téléchargements 200, 日本語.txt 50.
+  'utf8-names'(root) {
+    const music = dir(path.join(root, 'Música'));
+    file(path.join(music, 'canción.mp3'), 300);
+    file(path.join(dir(path.join(root, 'Téléchargements')), 'été.pdf'), 200);
+    file(path.join(root, '日本語.txt'), 50);
+  },
+
+  // Names that are not valid UTF-8: Latin-1 bytes, a lone 0xFF, and a
+  // folder whose name is cut in the middle of a character.
+  'byte-names'(root) {
+    const at = (...parts) => Buffer.concat([Buffer.from(root + path.sep), ...parts]);
+    fs.writeFileSync(at(Buffer.from([0x64, 0xe9, 0x6a, 0xe0])), Buffer.alloc(30, 'y'));  // d\xe9j\xe0
+    fs.writeFileSync(at(Buffer.from([0xff])), Buffer.alloc(20, 'y'));
+    fs.mkdirSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82])));                  // cut\xe2\x82
+    fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
+  },
 };
 
 // A path that is never created: a home folder that does not exist.

@@ -373,6 +373,10 @@ class Runner {
       WINEPREFIX: this.winePrefix,
       WINEDEBUG: '-all',
       PATH: process.env.PATH || '/usr/bin:/bin',
+      // Wine reads Unix file names in the charset of the Unix locale: a
+      // UTF-8 one, as on any current system, gives the program the names'
+      // real characters.
+      LANG: 'C.UTF-8',
     };
     return env;
   }
