@@ -14,7 +14,8 @@
 // each file it opens with statfs, and must be spared for the hang to reach
 // the program under test instead of every Wine process at once, so that whatever waits on them is
 // freed and a failing test leaves no unkillable process behind.
-// It prints "ready" on standard output once mounted.
+// It prints "ready" on standard output once mounted, and ends when its
+// parent does.
 
 #define FUSE_USE_VERSION 34
 #include <errno.h>
@@ -24,6 +25,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -237,6 +239,9 @@ int main(int argc, char **argv) {
   sigprocmask(SIG_BLOCK, &sigs, NULL);
   int sfd = signalfd(-1, &sigs, SFD_CLOEXEC);
   if (sfd < 0) return 1;
+  // A test runner that dies takes its file systems with it, releasing
+  // whatever they hold.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
 
   char *fargv[] = {argv[0], (char *)"-o",
                    (char *)"fsname=hangfs,subtype=hangfs", NULL};

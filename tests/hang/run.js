@@ -1,0 +1,312 @@
+#!/usr/bin/env node
+'use strict';
+// Runs the program against file systems that stop answering and against
+// mounts inside the home folder, from the cases of cases.json.
+//
+//   node run.js --program <native build> --hangfs <hangfs> --work <dir>
+//               [--exe <windows build>] [--filter <text>] cases.json
+//
+// Must run as root inside a private mount namespace (tests/hang/run sees
+// to that): every mount made here is made below --work.
+//
+// A native case runs the program chrooted into a fresh 64 MiB tmpfs with
+// /proc mounted, so that its mount table holds that tmpfs ("/") and the
+// case's own mounts only. A Wine case runs the .exe with a drive letter on
+// the case's mounts. A case:
+//   name       what it shows
+//   wine       true: a Wine case
+//   steps      in order, paths relative to the case's root (a native case)
+//              or to its work folder (Wine); characters U+0080..U+00FF in
+//              a path stand for single bytes:
+//                { "dir": P }                   a folder (and its parents)
+//                { "file": P, "size": N }       a file of N bytes
+//                { "tmpfs": P, "size": "8m", "source": S }
+//                { "bind": FROM, "to": P }
+//                { "fuse": P, "hang": "none"|"statfs"|"all",
+//                  "answer_statfs": N }         a hangfs mount
+//                { "drive": "h", "to": P }      (Wine) drive letter H: on P
+//   env        the program's environment (nothing else is inherited)
+//   deadlines  how many times the program must wait its 1 s deadline: the
+//              reply must end no sooner than that and within a margin after
+//   stdout     the whole reply, with the placeholders of tests/blackbox
+//              ({n}, {pct}, {pid}, {utc}, {ms}, {fffd}, {text:NAME})
+// After each case the held requests are answered (EIO) and nothing the
+// program left behind may outlive that by more than a few seconds.
+
+const fs = require('fs');
+const path = require('path');
+const { spawn, spawnSync } = require('child_process');
+const { expandMacros, checkWhole } = require('../blackbox/run.js');
+
+const DEADLINE_MS = 1000;
+const MARGIN_MS = 900;       // start, the reply and a busy machine
+const WINE_MARGIN_MS = 2500; // Wine starts its own processes first
+const SETTLE_MS = 5000;      // for what is left behind to end once released
+
+function parseArgs(argv) {
+  const o = { files: [] };
+  for (let i = 0; i < argv.length; i++) {
+    const a = argv[i];
+    if (['--program', '--exe', '--hangfs', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
+    else o.files.push(a);
+  }
+  if (!o.program || !o.hangfs || !o.work || !o.files.length) {
+    process.stderr.write('usage: node run.js --program P --hangfs H --work DIR [--exe E] cases.json\n');
+    process.exit(2);
+  }
+  return o;
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const bytes = (s) => Buffer.from(s, 'latin1');
+
+// Runs a command whose arguments may hold raw bytes (as U+0080..U+00FF),
+// through bash's $'...' quoting; throws when it fails.
+function sh(argv) {
+  const quote = (s) => "$'" + [...bytes(s)].map((b) =>
+    (b >= 0x20 && b < 0x7f && b !== 0x27 && b !== 0x5c) ? String.fromCharCode(b)
+      : '\\x' + b.toString(16).padStart(2, '0')).join('') + "'";
+  const r = spawnSync('bash', ['-c', argv.map(quote).join(' ')], { encoding: 'latin1' });
+  if (r.status !== 0) throw new Error(`${argv.join(' ')}: ${r.stderr || r.status}`);
+}
+
+// Processes whose program is `file` (the chrooted copy, or the .exe under
+// Wine), with their states; zombies are done and not counted.
+function leftBehind(match) {
+  const out = [];
+  for (const pid of fs.readdirSync('/proc')) {
+    if (!/^[0-9]+$/.test(pid)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'latin1');
+      const state = stat.slice(stat.lastIndexOf(')') + 2).split(' ')[0];
+      if (state === 'Z') continue;
+      let exe = '';
+      try { exe = fs.readlinkSync(`/proc/${pid}/exe`); } catch (e) { /* a kernel thread */ }
+      const cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'latin1');
+      if (match(exe, cmd)) out.push(`${pid} ${state}`);
+    } catch (e) { /* ended meanwhile */ }
+  }
+  return out;
+}
+
+class Case {
+  constructor(c, o, dir) {
+    this.c = c;
+    this.o = o;
+    this.dir = dir;
+    this.root = c.wine ? dir : path.join(dir, 'root');
+    this.fuses = [];
+  }
+
+  at(p) { return Buffer.concat([bytes(this.root + '/'), bytes(p)]); }
+
+  async setUp() {
+    fs.mkdirSync(this.root, { recursive: true });
+    if (!this.c.wine) {
+      sh(['mount', '-t', 'tmpfs', '-o', 'size=64m', 'tmpfs', this.root]);
+      fs.copyFileSync(this.o.program, path.join(this.root, 'plugin_disks'));
+      fs.chmodSync(path.join(this.root, 'plugin_disks'), 0o755);
+      fs.mkdirSync(path.join(this.root, 'proc'));
+      sh(['mount', '-t', 'proc', 'proc', path.join(this.root, 'proc')]);
+    }
+    for (const s of this.c.steps || []) await this.step(s);
+    // Wine's server reads the drive letters when it starts.
+    if (this.c.wine) spawnSync('wineserver', ['-p'], { env: { ...process.env, ...this.o.wineEnv }, stdio: 'ignore' });
+  }
+
+  async step(s) {
+    const where = (p) => this.root + '/' + p;
+    if (s.dir !== undefined) fs.mkdirSync(this.at(s.dir), { recursive: true });
+    else if (s.file !== undefined) fs.writeFileSync(this.at(s.file), Buffer.alloc(s.size, 'y'));
+    else if (s.tmpfs !== undefined) {
+      fs.mkdirSync(this.at(s.tmpfs), { recursive: true });
+      sh(['mount', '-t', 'tmpfs', '-o', `size=${s.size || '8m'}`, s.source || 'tmpfs', where(s.tmpfs)]);
+    } else if (s.bind !== undefined) sh(['mount', '--bind', where(s.bind), where(s.to)]);
+    else if (s.fuse !== undefined) await this.mountFuse(s);
+    else if (s.drive !== undefined) {
+      const link = path.join(this.o.prefix, 'dosdevices', `${s.drive}:`);
+      fs.rmSync(link, { force: true });
+      fs.symlinkSync(where(s.to), link);
+      this.drive = link;
+    } else throw new Error('unknown step ' + JSON.stringify(s));
+  }
+
+  async mountFuse(s) {
+    fs.mkdirSync(this.at(s.fuse), { recursive: true });
+    const args = [this.root + '/' + s.fuse, '--hang', s.hang || 'none'];
+    if (s.answer_statfs !== undefined) args.push('--answer-statfs', String(s.answer_statfs));
+    // Wine's server checks every file it opens with statfs: spared, the
+    // hang reaches the program itself.
+    if (this.c.wine) args.push('--spare', 'wineserver');
+    const fsProc = spawn(this.o.hangfs, args, { stdio: ['ignore', 'pipe', 'inherit'] });
+    this.fuses.push(fsProc);
+    await new Promise((resolve, reject) => {
+      let got = '';
+      fsProc.stdout.on('data', (d) => { got += d; if (got.includes('ready')) resolve(); });
+      fsProc.on('exit', (code) => reject(new Error(`hangfs ended (${code}) before it was ready`)));
+    });
+  }
+
+  // Starts the program; resolves with its reply and when the reply was
+  // complete (its last LF) and when its end of file came, in ms.
+  run() {
+    let child;
+    if (this.c.wine) {
+      child = spawn('wine', [this.o.exe], {
+        env: { ...this.c.env, ...this.o.wineEnv }, stdio: ['ignore', 'pipe', 'ignore'],
+      });
+    } else {
+      child = spawn('/usr/sbin/chroot', [this.root, '/plugin_disks'], {
+        env: this.c.env || {}, stdio: ['ignore', 'pipe', 'pipe'],
+      });
+    }
+    const start = process.hrtime.bigint();
+    const ms = () => Number(process.hrtime.bigint() - start) / 1e6;
+    const out = [];
+    const r = { complete: null, eof: null };
+    this.child = child;
+    return {
+      complete: new Promise((resolve) => {
+        child.stdout.on('data', (d) => {
+          out.push(d);
+          const all = Buffer.concat(out);
+          if (r.complete === null && all.length && all[all.length - 1] === 0x0a) {
+            r.complete = ms();
+            resolve(r);
+          }
+        });
+        child.stdout.on('end', () => {
+          r.eof = ms();
+          r.stdout = Buffer.concat(out).toString('latin1');
+          if (r.complete === null) r.complete = r.eof;
+          resolve(r);
+        });
+      }),
+      eof: new Promise((resolve) => child.stdout.on('end', () => resolve(r))),
+      stderr: child.stderr ? new Promise((resolve) => {
+        const err = [];
+        child.stderr.on('data', (d) => err.push(d));
+        child.stderr.on('end', () => resolve(Buffer.concat(err).toString('latin1')));
+      }) : Promise.resolve(''),
+      output: () => Buffer.concat(out).toString('latin1'),
+    };
+  }
+
+  release() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR1'); }
+
+  // Processes this case's program left behind.
+  leftovers() {
+    if (this.c.wine) return leftBehind((exe, cmd) => cmd.split('\0')[0].endsWith('plugin_disks.exe'));
+    const own = path.join(this.root, 'plugin_disks');
+    return leftBehind((exe) => exe === own || exe === own + ' (deleted)');
+  }
+
+  async tearDown() {
+    this.release();
+    if (this.c.wine) spawnSync('wineserver', ['-k'], { env: { ...process.env, ...this.o.wineEnv } });
+    for (const f of this.fuses) {
+      if (f.exitCode === null) f.kill('SIGTERM');
+      for (let i = 0; i < 50 && f.exitCode === null; i++) await sleep(100);
+      if (f.exitCode === null) f.kill('SIGKILL');
+    }
+    if (this.drive) fs.rmSync(this.drive, { force: true });
+    spawnSync('umount', ['-R', '-l', this.root]);
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+async function runCase(c, o, dir, texts) {
+  const errs = [];
+  const k = new Case(c, o, dir);
+  try {
+    await k.setUp();
+    const p = k.run();
+    const r = await p.complete;
+    const deadlines = c.deadlines || 0;
+    const margin = c.wine ? WINE_MARGIN_MS : MARGIN_MS;
+    if (r.complete < deadlines * DEADLINE_MS - 50) {
+      errs.push(`the reply ended after ${r.complete.toFixed(0)} ms, before ${deadlines} deadline(s) were waited`);
+    }
+    if (r.complete > deadlines * DEADLINE_MS + margin) {
+      errs.push(`the reply ended after ${r.complete.toFixed(0)} ms, later than ${deadlines} deadline(s) and ${margin} ms`);
+    }
+    if (!c.wine) {
+      // Nothing left behind holds the reply open: end of file comes with it.
+      const eof = await Promise.race([p.eof, sleep(margin).then(() => null)]);
+      if (!eof) errs.push('no end of file once the reply was written');
+      const helpers = k.leftovers();
+      if (helpers.length > (deadlines ? 1 : 0)) {
+        errs.push(`${helpers.length} processes left while held: ${helpers.join(', ')}`);
+      }
+    }
+    k.release();
+    // Under Wine the process itself waits for its blocked thread, and with
+    // it the end of file; once released, both must come promptly.
+    const eof = await Promise.race([p.eof, sleep(SETTLE_MS).then(() => null)]);
+    if (!eof) errs.push(`no end of file ${SETTLE_MS} ms after the file systems were released`);
+    const stdout = eof ? eof.stdout : p.output();
+    const e = checkWhole('stdout', expandMacros(c.stdout, texts, c.name), stdout,
+      { platform: c.wine ? 'windows' : 'linux', sep: c.wine ? '\\' : '/' });
+    if (e) errs.push(e);
+    const stderr = await Promise.race([p.stderr, sleep(1000).then(() => '')]);
+    if (stderr) errs.push('standard error: ' + stderr);
+    let left = k.leftovers();
+    for (let i = 0; i < SETTLE_MS / 100 && left.length; i++) {
+      await sleep(100);
+      left = k.leftovers();
+    }
+    if (left.length) errs.push(`still running ${SETTLE_MS} ms after release: ${left.join(', ')}`);
+  } catch (e) {
+    errs.push(String(e && e.stack || e));
+  } finally {
+    await k.tearDown();
+  }
+  return errs;
+}
+
+async function main() {
+  const o = parseArgs(process.argv.slice(2));
+  if (process.getuid() !== 0) throw new Error('tests/hang must run as root');
+  fs.rmSync(o.work, { recursive: true, force: true });
+  fs.mkdirSync(o.work, { recursive: true });
+  let passed = 0;
+  let failed = 0;
+  let n = 0;
+  for (const file of o.files) {
+    const data = JSON.parse(fs.readFileSync(file, 'utf8'));
+    for (const c of data.cases) {
+      if (o.filter && !c.name.includes(o.filter)) continue;
+      if (c.wine && !o.exe) {
+        process.stdout.write(`skip  ${c.name} (no --exe)\n`);
+        continue;
+      }
+      if (c.wine && !o.prefix) await startWine(o);
+      const errs = await runCase(c, o, path.join(o.work, String(n++)), data.texts || {});
+      if (errs.length) {
+        failed++;
+        process.stdout.write(`FAIL  ${c.name}\n    ${errs.join('\n    ')}\n`);
+      } else {
+        passed++;
+        process.stdout.write(`ok    ${c.name}\n`);
+      }
+    }
+  }
+  process.stdout.write(`${passed} passed, ${failed} failed\n`);
+  process.exit(failed ? 1 : 0);
+}
+
+// A Wine prefix of the hang cases' own, and its server started inside this
+// mount namespace, where the cases' mounts are.
+async function startWine(o) {
+  o.prefix = path.join(o.work, 'wineprefix');
+  o.wineEnv = { WINEPREFIX: o.prefix, WINEDEBUG: '-all', LANG: 'C.UTF-8', PATH: process.env.PATH };
+  const env = { ...process.env, ...o.wineEnv };
+  const r = spawnSync('wine', ['cmd', '/c', 'exit'], { env, stdio: 'ignore', timeout: 120000 });
+  spawnSync('wineserver', ['-k'], { env });
+  if (r.status !== 0) throw new Error('the Wine prefix could not be made');
+}
+
+main().catch((e) => {
+  process.stderr.write(String(e && e.stack || e) + '\n');
+  process.exit(1);
+});
