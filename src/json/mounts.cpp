@@ -7,9 +7,10 @@
 #include "json/writer.h"
 
 namespace {
-// Candidate rows are gathered and answered a chunk at a time, so that the
-// drives of a chunk that may hang are all asked at once: k drives that do
-// not answer cost one deadline, not k.
+// Candidate rows from the first that may hang onwards are gathered and
+// answered a chunk at a time, so that the drives of a chunk that may hang
+// are all asked at once: k drives that do not answer cost one deadline,
+// not k.
 enum { CHUNK = 256 };
 
 struct collect_ctx {
@@ -69,11 +70,11 @@ static void fill_record(mount_info *m, const drive_row *row,
   m->root_len = row->root_len;
 }
 
-// Applies the listing rules to the i-th gathered row, in list order.
-static void collect_one(collect_ctx *c, int i) {
-  drive_row *row = &c->rows[i];
-  if (c->probe_of[i] >= 0 && row->kind == DRIVE_LETTERS)
-    row->drive_type = c->probes[c->probe_of[i]].drive_type;
+// Applies the listing rules to row, in list order. probe is what the row
+// answered when it was asked with the others of its chunk, or NULL: then
+// it is asked here.
+static void collect_one(collect_ctx *c, drive_row *row, const drive_probe *probe) {
+  if (probe && row->kind == DRIVE_LETTERS) row->drive_type = probe->drive_type;
   if (!drive_is_candidate(row)) return;
   mount_info *seen = same_place(c, row);
   if (seen && !mount_replaces(seen, row)) return;
@@ -81,11 +82,10 @@ static void collect_one(collect_ctx *c, int i) {
   space_info space;
   char fs_name[64];
   memset(&space, 0, sizeof space);
-  if (c->probe_of[i] >= 0) {
-    const drive_probe *p = &c->probes[c->probe_of[i]];
-    if (!p->answered || !p->space_ok) return;
-    space = p->space;
-    copy_str(fs_name, sizeof fs_name, p->name_ok ? p->fs_name : "");
+  if (probe) {
+    if (!probe->answered || !probe->space_ok) return;
+    space = probe->space;
+    copy_str(fs_name, sizeof fs_name, probe->name_ok ? probe->fs_name : "");
   } else if (hung_has(c->hung, row->mount)) {
     return;  // given up earlier in this request: not asked again
   } else {
@@ -110,14 +110,24 @@ static void flush_rows(collect_ctx *c) {
   if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
   for (int i = 0; i < k; i++)
     if (!c->probes[i].answered) hung_add(c->hung, c->asked[i]->mount);
-  for (int i = 0; i < c->n; i++) collect_one(c, i);
+  for (int i = 0; i < c->n; i++)
+    collect_one(c, &c->rows[i], c->probe_of[i] >= 0 ? &c->probes[c->probe_of[i]] : NULL);
   c->n = 0;
 }
 
+// Rows are listed as they come until the first that may hang; from there
+// on they are gathered, so that the rows that may hang are asked together
+// and the list order is kept. A machine without such drives pays nothing.
 static void gather_row(const drive_row *row, void *ctx) {
   collect_ctx *c = (collect_ctx *)ctx;
   // A drive letter's type is known only once it has been asked.
   if (row->kind != DRIVE_LETTERS && !drive_is_candidate(row)) return;
+  if (c->n == 0 && !drive_may_hang(row)) {
+    drive_row *now = &c->rows[0];
+    *now = *row;
+    collect_one(c, now, NULL);
+    return;
+  }
   c->rows[c->n++] = *row;
   if (c->n == CHUNK) flush_rows(c);
 }
