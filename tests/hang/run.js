@@ -25,6 +25,7 @@
 //                { "fuse": P, "hang": "none"|"statfs"|"all",
 //                  "answer_statfs": N }         a hangfs mount
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
+//   no_openat2 true: run as on a kernel without openat2 (before 5.6)
 //   env        the program's environment (nothing else is inherited)
 //   deadlines  how many times the program must wait its 1 s deadline: the
 //              reply must end no sooner than that and within a margin after
@@ -47,7 +48,7 @@ function parseArgs(argv) {
   const o = { files: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
-    if (['--program', '--exe', '--hangfs', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
+    if (['--program', '--exe', '--hangfs', '--no-openat2', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
     else o.files.push(a);
   }
   if (!o.program || !o.hangfs || !o.work || !o.files.length) {
@@ -156,7 +157,9 @@ class Case {
         env: { ...this.c.env, ...this.o.wineEnv }, stdio: ['ignore', 'pipe', 'ignore'],
       });
     } else {
-      child = spawn('/usr/sbin/chroot', [this.root, '/plugin_disks'], {
+      const chroot = ['/usr/sbin/chroot', this.root, '/plugin_disks'];
+      if (this.c.no_openat2) chroot.unshift(this.o['no-openat2']);
+      child = spawn(chroot[0], chroot.slice(1), {
         env: this.c.env || {}, stdio: ['ignore', 'pipe', 'pipe'],
       });
     }
