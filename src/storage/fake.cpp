@@ -124,7 +124,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
   }
 }
 
-void storage_finish(void) { fake.finished++; }
+void storage_finish(void) {}
 
 // Follows the rule of drive letters: "C:..." is on the volume "C:\".
 int storage_volume_of(const char *path, char *buf, size_t cap) {

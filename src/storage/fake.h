@@ -56,7 +56,6 @@ struct fake_platform {
   int probes;          // storage_probe calls
   int probed_rows;     // rows asked through storage_probe, in all
   int last_deadline_ms;
-  int finished;        // storage_finish calls
 
   int open_handles;    // listings opened and not yet closed
   int64_t now;         // storage_time
