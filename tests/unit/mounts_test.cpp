@@ -290,4 +290,30 @@ TEST(MountRules, OneCasePerClause) {
   for (const rule_case &c : cases) EXPECT_EQ(c.listed, listed_rows(c.rows)) << c.rule;
 }
 
+// Which drives are asked with a deadline: one case per clause.
+TEST(MountRules, WhichDrivesMayHang) {
+  const struct {
+    int kind;
+    const char *fstype;
+    int may_hang;
+  } cases[] = {
+      {DRIVE_MOUNT_TABLE, "nfs4", 1},        // network file systems
+      {DRIVE_MOUNT_TABLE, "cifs", 1},
+      {DRIVE_MOUNT_TABLE, "fuse.sshfs", 1},  // every FUSE file system
+      {DRIVE_MOUNT_TABLE, "fuseblk", 1},
+      {DRIVE_MOUNT_TABLE, "fuse", 1},
+      {DRIVE_MOUNT_TABLE, "ext4", 0},        // local ones are asked directly
+      {DRIVE_MOUNT_TABLE, "tmpfs", 0},
+      {DRIVE_MOUNT_TABLE, "fusectl", 0},     // a name that only begins alike
+      {DRIVE_MOUNT_TABLE, "nfsd", 0},
+      {DRIVE_LETTERS, "", 1},                // every drive letter
+  };
+  for (const auto &c : cases) {
+    drive_row row = {};
+    row.kind = c.kind;
+    snprintf(row.fstype, sizeof row.fstype, "%s", c.fstype);
+    EXPECT_EQ(c.may_hang, drive_may_hang(&row)) << c.fstype;
+  }
+}
+
 }  // namespace
