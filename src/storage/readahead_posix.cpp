@@ -1,0 +1,318 @@
+// Read-ahead of the folder walk on Linux.
+//
+// The walk that answers a breakdown is one thread, depth-first, and on a
+// cold cache it waits on the disk for each folder listing and each file's
+// inode in turn, one request at a time. The helpers here list the same
+// folders and ask for the same sizes ahead of it, several requests in
+// flight at once, so that the walk finds them in memory. They keep to the
+// walk's bounds (depth, entry budget, never a link, never another mount:
+// every folder is opened with openat2 RESOLVE_NO_XDEV beneath the root),
+// and nothing they find is reported; all they leave is a warm cache.
+//
+// Order: the folders still to list are a stack of paths relative to the
+// root. A helper pops the top, lists the folder, pushes its subfolders
+// with the first one on top, and then fetches its files' sizes. So the
+// helpers go depth-first in the walk's own order (the same listings give
+// the same order), each taking the next folder the walk will come to.
+//
+// They are started only once the walk is seen reading from the disk (the
+// thread's block-input count grows), so a warm walk, and a machine busy
+// with many warm requests, never pays for them. They stop when the walk
+// stops; nobody waits for them: the process ends with the reply.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <pthread.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "storage/readahead_posix.h"
+#include "storage/storage.h"
+
+// 0: start the helpers when the walk reads from the disk; 1: always, from
+// the walk's start; 2: never. The build sets it (tests and benchmarks
+// compare the three); the program reads no setting of its own.
+#ifndef READAHEAD_MODE
+#define READAHEAD_MODE 0
+#endif
+#ifndef READAHEAD_HELPERS
+#define READAHEAD_HELPERS 8
+#endif
+
+namespace {
+
+enum { MODE_AUTO = 0, MODE_ALWAYS = 1, MODE_OFF = 2 };
+enum { HELPERS = READAHEAD_HELPERS };
+enum { STACK_BYTES = 512 * 1024, PATH_CAP = 1024 };
+
+// One helper's buffers; kept out of its thread stack, which stays small.
+struct helper {
+  alignas(8) char dents[16384];  // a getdents64 batch
+  char names[16384];             // the folder's entries still to handle:
+                                 // a kind byte, the name, a NUL each
+  uint16_t dirs[1024];           // where the subfolders' names begin
+  char path[PATH_CAP];           // the folder in hand, relative to the root
+  char child[PATH_CAP];
+};
+
+helper helpers[HELPERS];
+
+// The folders still to list. Each record: the path, a NUL, the level, and
+// the path's length in two bytes, so that the top record can be popped.
+pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
+char work[STACK_BYTES];
+size_t work_top;  // bytes of work in use
+int busy;         // helpers listing a folder (which may push more)
+
+std::atomic<int> stopped;
+std::atomic<uint64_t> seen;  // countable entries the helpers met
+
+// Set before the helpers start; read-only afterwards.
+int root_fd = -1;
+int max_level;     // deepest level whose folders are listed
+uint64_t budget;   // entries to look at in all
+
+// The main thread's side.
+enum { IDLE, ARMED, RUNNING, ENDED };
+int phase = IDLE;
+char root_path[PATH_CAP];
+long base_reads;
+unsigned opens;
+
+// The record layout getdents64 fills in.
+struct dirent64_rec {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];
+};
+
+long disk_reads(void) {
+  struct rusage r;
+  if (getrusage(RUSAGE_THREAD, &r) != 0) return 0;
+  return r.ru_inblock;
+}
+
+// Lock held. Returns 0 when there is no room (that folder is not read
+// ahead; the walk lists it all the same).
+int push_locked(const char *path, size_t len, int level) {
+  if (len >= PATH_CAP || STACK_BYTES - work_top < len + 4) return 0;
+  char *at = work + work_top;
+  memcpy(at, path, len);
+  at[len] = '\0';
+  at[len + 1] = (char)level;
+  uint16_t n = (uint16_t)len;
+  memcpy(at + len + 2, &n, 2);
+  work_top += len + 4;
+  return 1;
+}
+
+void pop_locked(char *path, int *level) {
+  uint16_t n;
+  memcpy(&n, work + work_top - 2, 2);
+  *level = (unsigned char)work[work_top - 3];
+  work_top -= (size_t)n + 4;
+  memcpy(path, work + work_top, (size_t)n + 1);
+}
+
+// Waits for a folder to list. Returns 0 when the work is over: all of it
+// done, or the walk finished.
+int take(helper *h, int *level) {
+  pthread_mutex_lock(&lock);
+  while (!work_top && busy && !stopped.load(std::memory_order_relaxed))
+    pthread_cond_wait(&wake, &lock);
+  int got = work_top && !stopped.load(std::memory_order_relaxed);
+  if (got) {
+    pop_locked(h->path, level);
+    busy++;
+  } else {
+    pthread_cond_broadcast(&wake);
+  }
+  pthread_mutex_unlock(&lock);
+  return got;
+}
+
+void finish_one(void) {
+  pthread_mutex_lock(&lock);
+  if (--busy == 0 && !work_top) pthread_cond_broadcast(&wake);
+  pthread_mutex_unlock(&lock);
+}
+
+// The folder at path (relative to the root), never through a link and
+// never into another mount; -1 when it cannot be opened that way.
+int open_beneath(const char *path) {
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+  return (int)syscall(SYS_openat2, root_fd, path, &how, sizeof how);
+}
+
+// Child path of the folder in hand into h->child; its length, or 0 when
+// it does not fit.
+size_t child_path(helper *h, const char *name) {
+  size_t p = strlen(h->path), n = strlen(name);
+  if (p == 1 && h->path[0] == '.') p = 0;  // the root itself
+  size_t len = p + (p ? 1 : 0) + n;
+  if (len >= PATH_CAP) return 0;
+  memcpy(h->child, h->path, p);
+  if (p) h->child[p++] = '/';
+  memcpy(h->child + p, name, n + 1);
+  return len;
+}
+
+void fetch_size(int fd, const char *name) {
+  struct statx st;
+  statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+        STATX_TYPE | STATX_SIZE, &st);
+}
+
+// Pushes the subfolders h->dirs[from, to) with the first on top.
+void push_dirs(helper *h, int from, int to, int level) {
+  if (from >= to) return;
+  pthread_mutex_lock(&lock);
+  for (int i = to - 1; i >= from; i--) {
+    size_t len = child_path(h, h->names + h->dirs[i]);
+    if (len) push_locked(h->child, len, level);
+  }
+  pthread_cond_broadcast(&wake);
+  pthread_mutex_unlock(&lock);
+}
+
+// Lists the folder h->path of the given level, queues its subfolders and
+// fetches its files' sizes (and the inodes of the folders the walk opens
+// but does not list), as the walk will.
+void read_folder(helper *h, int level) {
+  int fd = open_beneath(h->path);
+  if (fd < 0) return;
+  size_t used = 0;
+  int ndirs = 0, pushed = 0;
+  for (;;) {
+    if (stopped.load(std::memory_order_relaxed)) break;
+    long got = syscall(SYS_getdents64, fd, h->dents, sizeof h->dents);
+    if (got <= 0) break;
+    for (long pos = 0; pos < got;) {
+      const dirent64_rec *e = (const dirent64_rec *)(h->dents + pos);
+      pos += e->d_reclen;
+      const char *n = e->d_name;
+      if (!e->d_ino || (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))))
+        continue;
+      int kind;  // 'd' a folder to list, 'f' an inode to fetch
+      switch (e->d_type) {
+        case DT_LNK: continue;
+        case DT_DIR: kind = level < max_level ? 'd' : 'f'; break;
+        case DT_REG: case DT_UNKNOWN: kind = 'f'; break;
+        default: kind = 0; break;
+      }
+      if (seen.fetch_add(1, std::memory_order_relaxed) >= budget) {
+        stopped.store(1, std::memory_order_relaxed);
+        break;
+      }
+      if (!kind) continue;
+      size_t len = strlen(n) + 2;
+      if (used + len > sizeof h->names ||
+          (kind == 'd' && ndirs == (int)(sizeof h->dirs / sizeof h->dirs[0]))) {
+        // No room to hold it: handle it at once, a little out of order.
+        if (kind == 'f') {
+          fetch_size(fd, n);
+        } else {
+          push_dirs(h, pushed, ndirs, level + 1);
+          pushed = ndirs;
+          pthread_mutex_lock(&lock);
+          size_t cl = child_path(h, n);
+          if (cl) push_locked(h->child, cl, level + 1);
+          pthread_mutex_unlock(&lock);
+        }
+        continue;
+      }
+      h->names[used] = (char)kind;
+      if (kind == 'd') h->dirs[ndirs++] = (uint16_t)(used + 1);
+      memcpy(h->names + used + 1, n, len - 1);
+      used += len;
+    }
+  }
+  // Subfolders first, so that other helpers can start on them.
+  push_dirs(h, pushed, ndirs, level + 1);
+  for (size_t at = 0; at < used && !stopped.load(std::memory_order_relaxed);) {
+    const char *n = h->names + at + 1;
+    if (h->names[at] == 'f') fetch_size(fd, n);
+    at += strlen(n) + 2;
+  }
+  close(fd);
+}
+
+void *helper_main(void *arg) {
+  helper *h = (helper *)arg;
+  int level;
+  while (take(h, &level)) {
+    read_folder(h, level);
+    finish_one();
+  }
+  return NULL;
+}
+
+void start_helpers(void) {
+  phase = RUNNING;
+  root_fd = open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root_fd < 0) return;
+  int probe = open_beneath(".");  // openat2 is there (Linux 5.6 and later)
+  if (probe < 0) return;
+  close(probe);
+  pthread_mutex_lock(&lock);
+  push_locked(".", 1, 0);
+  pthread_mutex_unlock(&lock);
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return;
+  pthread_attr_setstacksize(&attr, 64 * 1024);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  for (helper &h : helpers) {
+    pthread_t t;
+    if (pthread_create(&t, &attr, helper_main, &h) != 0) break;
+  }
+  pthread_attr_destroy(&attr);
+}
+}  // namespace
+
+void storage_readahead_begin(const char *path, int max_depth,
+                             uint64_t max_entries) {
+  if (READAHEAD_MODE == MODE_OFF || phase != IDLE) return;
+  size_t n = strlen(path);
+  if (n >= sizeof root_path) return;
+  memcpy(root_path, path, n + 1);
+  max_level = max_depth;
+  budget = max_entries;
+  base_reads = disk_reads();
+  opens = 0;
+  phase = ARMED;
+  if (READAHEAD_MODE == MODE_ALWAYS) start_helpers();
+}
+
+// The first few folders are looked at one by one, then every 32nd: a
+// getrusage call costs about a microsecond, a folder open several.
+void readahead_poll(void) {
+  if (phase != ARMED) return;
+  unsigned n = ++opens;
+  if (n > 4 && n % 32) return;
+  if (disk_reads() > base_reads) start_helpers();
+}
+
+void storage_readahead_end(void) {
+  if (phase == RUNNING) {
+    stopped.store(1, std::memory_order_relaxed);
+    pthread_mutex_lock(&lock);
+    pthread_cond_broadcast(&wake);
+    pthread_mutex_unlock(&lock);
+    phase = ENDED;
+  } else if (phase == ARMED) {
+    phase = IDLE;
+  }
+}
