@@ -24,7 +24,9 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <pthread.h>
+#include <sched.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -54,7 +56,7 @@ enum { STACK_BYTES = 512 * 1024, PATH_CAP = 1024 };
 
 // One helper's buffers; kept out of its thread stack, which stays small.
 struct helper {
-  alignas(8) char dents[16384];  // a getdents64 batch
+  alignas(8) char dents[32768];  // a getdents64 batch
   char names[16384];             // the folder's entries still to handle:
                                  // a kind byte, the name, a NUL each
   uint16_t dirs[1024];           // where the subfolders' names begin
@@ -184,7 +186,10 @@ void push_dirs(helper *h, int from, int to, int level) {
     size_t len = child_path(h, h->names + h->dirs[i]);
     if (len) push_locked(h->child, len, level);
   }
-  pthread_cond_broadcast(&wake);
+  if (to - from == 1)
+    pthread_cond_signal(&wake);
+  else
+    pthread_cond_broadcast(&wake);
   pthread_mutex_unlock(&lock);
 }
 
@@ -260,6 +265,33 @@ void *helper_main(void *arg) {
   return NULL;
 }
 
+// Threads ready to run on the whole machine, against the processors this
+// process may use: the helpers spend processor time (a cold folder or
+// inode costs the kernel more than a warm one), so they do not start
+// when the machine is already far past its share, for instance with many
+// requests at once.
+int machine_busy(void) {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 0;
+  int cpus = CPU_COUNT(&set);
+  int fd = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char buf[128];
+  ssize_t got = read(fd, buf, sizeof buf - 1);
+  close(fd);
+  if (got <= 0) return 0;
+  buf[got] = '\0';
+  // "0.47 0.44 0.19 2/121 8471": the fourth field counts the runnable.
+  const char *p = buf;
+  for (int field = 0; field < 3 && p; field++) {
+    p = strchr(p, ' ');
+    if (p) p++;
+  }
+  if (!p) return 0;
+  long running = strtol(p, NULL, 10);
+  return running > 4L * cpus;
+}
+
 void start_helpers(void) {
   phase = RUNNING;
   root_fd = open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -302,7 +334,7 @@ void readahead_poll(void) {
   if (phase != ARMED) return;
   unsigned n = ++opens;
   if (n > 4 && n % 32) return;
-  if (disk_reads() > base_reads) start_helpers();
+  if (disk_reads() > base_reads && !machine_busy()) start_helpers();
 }
 
 void storage_readahead_end(void) {
