@@ -17,8 +17,11 @@
 //
 // They are started only once the walk is seen reading from the disk (the
 // thread's block-input count grows), so a warm walk, and a machine busy
-// with many warm requests, never pays for them. They stop when the walk
-// stops; nobody waits for them: the process ends with the reply.
+// with many warm requests, never pays for them; nor are they started
+// while the machine has far more threads ready to run than processors
+// (many requests at once), where they would only take processor time
+// from the others. They stop when the walk stops; nobody waits for them:
+// the process ends with the reply.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -149,14 +152,15 @@ void finish_one(void) {
   pthread_mutex_unlock(&lock);
 }
 
-// The folder at path (relative to the root), never through a link and
-// never into another mount; -1 when it cannot be opened that way.
-int open_beneath(const char *path) {
+// The folder at path below the folder dirfd, never through a link and
+// never into another mount (refused at the mount point, before the
+// mounted file system is asked anything); -1 when it cannot be opened so.
+int open_beneath(int dirfd, const char *path) {
   struct open_how how;
   memset(&how, 0, sizeof how);
   how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
   how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-  return (int)syscall(SYS_openat2, root_fd, path, &how, sizeof how);
+  return (int)syscall(SYS_openat2, dirfd, path, &how, sizeof how);
 }
 
 // Child path of the folder in hand into h->child; its length, or 0 when
@@ -172,7 +176,15 @@ size_t child_path(helper *h, const char *name) {
   return len;
 }
 
-void fetch_size(int fd, const char *name) {
+// What the walk asks of an entry of the folder fd: a file's size, or for
+// a folder of the deepest level (which the walk opens, to tell a mount
+// point, but does not list) the same open.
+void fetch_entry(int fd, const char *name, int kind) {
+  if (kind == 'o') {
+    int sub = open_beneath(fd, name);
+    if (sub >= 0) close(sub);
+    return;
+  }
   struct statx st;
   statx(fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
         STATX_TYPE | STATX_SIZE, &st);
@@ -197,7 +209,7 @@ void push_dirs(helper *h, int from, int to, int level) {
 // fetches its files' sizes (and the inodes of the folders the walk opens
 // but does not list), as the walk will.
 void read_folder(helper *h, int level) {
-  int fd = open_beneath(h->path);
+  int fd = open_beneath(root_fd, h->path);
   if (fd < 0) return;
   size_t used = 0;
   int ndirs = 0, pushed = 0;
@@ -211,10 +223,10 @@ void read_folder(helper *h, int level) {
       const char *n = e->d_name;
       if (!e->d_ino || (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))))
         continue;
-      int kind;  // 'd' a folder to list, 'f' an inode to fetch
+      int kind;  // 'd' a folder to list, 'o' one to open, 'f' a size
       switch (e->d_type) {
         case DT_LNK: continue;
-        case DT_DIR: kind = level < max_level ? 'd' : 'f'; break;
+        case DT_DIR: kind = level < max_level ? 'd' : 'o'; break;
         case DT_REG: case DT_UNKNOWN: kind = 'f'; break;
         default: kind = 0; break;
       }
@@ -227,8 +239,8 @@ void read_folder(helper *h, int level) {
       if (used + len > sizeof h->names ||
           (kind == 'd' && ndirs == (int)(sizeof h->dirs / sizeof h->dirs[0]))) {
         // No room to hold it: handle it at once, a little out of order.
-        if (kind == 'f') {
-          fetch_size(fd, n);
+        if (kind != 'd') {
+          fetch_entry(fd, n, kind);
         } else {
           push_dirs(h, pushed, ndirs, level + 1);
           pushed = ndirs;
@@ -249,7 +261,7 @@ void read_folder(helper *h, int level) {
   push_dirs(h, pushed, ndirs, level + 1);
   for (size_t at = 0; at < used && !stopped.load(std::memory_order_relaxed);) {
     const char *n = h->names + at + 1;
-    if (h->names[at] == 'f') fetch_size(fd, n);
+    if (h->names[at] != 'd') fetch_entry(fd, n, h->names[at]);
     at += strlen(n) + 2;
   }
   close(fd);
@@ -296,7 +308,7 @@ void start_helpers(void) {
   phase = RUNNING;
   root_fd = open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_fd < 0) return;
-  int probe = open_beneath(".");  // openat2 is there (Linux 5.6 and later)
+  int probe = open_beneath(root_fd, ".");  // openat2 is there (Linux 5.6 and later)
   if (probe < 0) return;
   close(probe);
   pthread_mutex_lock(&lock);
