@@ -9,11 +9,12 @@
 // every folder is opened with openat2 RESOLVE_NO_XDEV beneath the root),
 // and nothing they find is reported; all they leave is a warm cache.
 //
-// Order: the folders still to list are a stack of paths relative to the
-// root. A helper pops the top, lists the folder, pushes its subfolders
-// with the first one on top, and then fetches its files' sizes. So the
-// helpers go depth-first in the walk's own order (the same listings give
-// the same order), each taking the next folder the walk will come to.
+// Order: each folder still to list is queued with its place in the walk's
+// depth-first order (the index of the subfolder at each level, from the
+// root down; the same listings give the same order). A helper takes the
+// earliest one, lists it, queues its subfolders and then fetches its
+// files' sizes; so the helpers stay just ahead of the walk, each on the
+// next folder the walk will come to.
 //
 // They are started only once the walk is seen reading from the disk (the
 // thread's block-input count grows), so a warm walk, and a machine busy
@@ -55,27 +56,40 @@ namespace {
 
 enum { MODE_AUTO = 0, MODE_ALWAYS = 1, MODE_OFF = 2 };
 enum { HELPERS = READAHEAD_HELPERS };
-enum { STACK_BYTES = 512 * 1024, PATH_CAP = 1024 };
+enum { QUEUE_CAP = 8192, ITEM_PATH = 256, KEY_CAP = 8, PATH_CAP = 1024 };
 
 // One helper's buffers; kept out of its thread stack, which stays small.
 struct helper {
   alignas(8) char dents[32768];  // a getdents64 batch
-  char names[16384];             // the folder's entries still to handle:
-                                 // a kind byte, the name, a NUL each
-  uint16_t dirs[1024];           // where the subfolders' names begin
-  char path[PATH_CAP];           // the folder in hand, relative to the root
+  char names[16384];             // the folder's files still to handle: a
+                                 // kind byte, the name, a NUL each
+  uint16_t key[KEY_CAP];         // the folder in hand: its place and
+  char path[PATH_CAP];           // its path relative to the root
   char child[PATH_CAP];
 };
 
 helper helpers[HELPERS];
 
-// The folders still to list. Each record: the path, a NUL, the level, and
-// the path's length in two bytes, so that the top record can be popped.
+// A folder still to list, of level 0 (the root) to KEY_CAP. A folder
+// whose path is longer than a slot holds is left to the walk.
+struct work_item {
+  uint16_t key[KEY_CAP];  // its place: the subfolder number (at most
+                          // 65535) at each level from 1 to its own
+  uint16_t level;
+  uint16_t len;
+  char path[ITEM_PATH];   // relative to the root
+};
+
+// The queue: a heap of slots, earliest in the walk's order at the top.
+// Slots are reused last-freed first, so few pages of them are touched.
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t wake = PTHREAD_COND_INITIALIZER;
-char work[STACK_BYTES];
-size_t work_top;  // bytes of work in use
-int busy;         // helpers listing a folder (which may push more)
+work_item slots[QUEUE_CAP];
+uint16_t free_slots[QUEUE_CAP];
+int n_free, n_fresh;   // freed slots; slots never used start at n_fresh
+uint16_t heap[QUEUE_CAP];
+int n_heap;
+int busy;  // helpers listing a folder (which may queue more)
 
 std::atomic<int> stopped;
 std::atomic<uint64_t> seen;  // countable entries the helpers met
@@ -107,37 +121,77 @@ long disk_reads(void) {
   return r.ru_inblock;
 }
 
-// Lock held. Returns 0 when there is no room (that folder is not read
-// ahead; the walk lists it all the same).
-int push_locked(const char *path, size_t len, int level) {
-  if (len >= PATH_CAP || STACK_BYTES - work_top < len + 4) return 0;
-  char *at = work + work_top;
-  memcpy(at, path, len);
-  at[len] = '\0';
-  at[len + 1] = (char)level;
-  uint16_t n = (uint16_t)len;
-  memcpy(at + len + 2, &n, 2);
-  work_top += len + 4;
-  return 1;
+// Whether folder a (key of length la) comes before folder b in the walk.
+int before(const uint16_t *a, int la, const uint16_t *b, int lb) {
+  for (int i = 0; i < la && i < lb; i++)
+    if (a[i] != b[i]) return a[i] < b[i];
+  return la < lb;
 }
 
-void pop_locked(char *path, int *level) {
-  uint16_t n;
-  memcpy(&n, work + work_top - 2, 2);
-  *level = (unsigned char)work[work_top - 3];
-  work_top -= (size_t)n + 4;
-  memcpy(path, work + work_top, (size_t)n + 1);
+int slot_before(int x, int y) {
+  const work_item &a = slots[heap[x]], &b = slots[heap[y]];
+  return before(a.key, a.level, b.key, b.level);
+}
+
+void heap_swap(int x, int y) {
+  uint16_t t = heap[x];
+  heap[x] = heap[y];
+  heap[y] = t;
+}
+
+// Lock held. Queues the folder path at the place key of the given level. When the queue is full or the path too long the folder is not
+// read ahead; the walk lists it all the same.
+void push_locked(const char *path, size_t len, const uint16_t *key,
+                 int level) {
+  if (len >= ITEM_PATH || level > KEY_CAP) return;
+  int s;
+  if (n_free)
+    s = free_slots[--n_free];
+  else if (n_fresh < QUEUE_CAP)
+    s = n_fresh++;
+  else
+    return;
+  work_item &w = slots[s];
+  memcpy(w.key, key, sizeof w.key[0] * (size_t)level);
+  w.level = (uint16_t)level;
+  w.len = (uint16_t)len;
+  memcpy(w.path, path, len + 1);
+  int i = n_heap++;
+  heap[i] = (uint16_t)s;
+  while (i && slot_before(i, (i - 1) / 2)) {
+    heap_swap(i, (i - 1) / 2);
+    i = (i - 1) / 2;
+  }
+}
+
+// Lock held, queue not empty: the earliest folder into h; its level.
+int pop_locked(helper *h) {
+  work_item &w = slots[heap[0]];
+  int level = w.level;
+  memcpy(h->key, w.key, sizeof h->key);
+  memcpy(h->path, w.path, (size_t)w.len + 1);
+  free_slots[n_free++] = heap[0];
+  heap[0] = heap[--n_heap];
+  for (int i = 0;;) {
+    int l = 2 * i + 1, r = l + 1, m = i;
+    if (l < n_heap && slot_before(l, m)) m = l;
+    if (r < n_heap && slot_before(r, m)) m = r;
+    if (m == i) break;
+    heap_swap(i, m);
+    i = m;
+  }
+  return level;
 }
 
 // Waits for a folder to list. Returns 0 when the work is over: all of it
 // done, or the walk finished.
 int take(helper *h, int *level) {
   pthread_mutex_lock(&lock);
-  while (!work_top && busy && !stopped.load(std::memory_order_relaxed))
+  while (!n_heap && busy && !stopped.load(std::memory_order_relaxed))
     pthread_cond_wait(&wake, &lock);
-  int got = work_top && !stopped.load(std::memory_order_relaxed);
+  int got = n_heap && !stopped.load(std::memory_order_relaxed);
   if (got) {
-    pop_locked(h->path, level);
+    *level = pop_locked(h);
     busy++;
   } else {
     pthread_cond_broadcast(&wake);
@@ -148,7 +202,7 @@ int take(helper *h, int *level) {
 
 void finish_one(void) {
   pthread_mutex_lock(&lock);
-  if (--busy == 0 && !work_top) pthread_cond_broadcast(&wake);
+  if (--busy == 0 && !n_heap) pthread_cond_broadcast(&wake);
   pthread_mutex_unlock(&lock);
 }
 
@@ -190,29 +244,28 @@ void fetch_entry(int fd, const char *name, int kind) {
         STATX_TYPE | STATX_SIZE, &st);
 }
 
-// Pushes the subfolders h->dirs[from, to) with the first on top.
-void push_dirs(helper *h, int from, int to, int level) {
-  if (from >= to) return;
+// Queues the subfolder name of the folder in hand, its subfolder number
+// index, and wakes a helper for it.
+void push_child(helper *h, const char *name, int index, int level) {
+  size_t len = child_path(h, name);
+  if (!len || level > KEY_CAP) return;
+  uint16_t key[KEY_CAP];
+  memcpy(key, h->key, sizeof key);
+  key[level - 1] = (uint16_t)(index < 65535 ? index : 65535);
   pthread_mutex_lock(&lock);
-  for (int i = to - 1; i >= from; i--) {
-    size_t len = child_path(h, h->names + h->dirs[i]);
-    if (len) push_locked(h->child, len, level);
-  }
-  if (to - from == 1)
-    pthread_cond_signal(&wake);
-  else
-    pthread_cond_broadcast(&wake);
+  push_locked(h->child, len, key, level);
+  pthread_cond_signal(&wake);
   pthread_mutex_unlock(&lock);
 }
 
-// Lists the folder h->path of the given level, queues its subfolders and
-// fetches its files' sizes (and the inodes of the folders the walk opens
-// but does not list), as the walk will.
+// Lists the folder h->path of the given level, queues its subfolders as
+// they come and then fetches its files' sizes (and opens the folders the
+// walk opens but does not list), as the walk will.
 void read_folder(helper *h, int level) {
   int fd = open_beneath(root_fd, h->path);
   if (fd < 0) return;
   size_t used = 0;
-  int ndirs = 0, pushed = 0;
+  int subfolders = 0;
   for (;;) {
     if (stopped.load(std::memory_order_relaxed)) break;
     long got = syscall(SYS_getdents64, fd, h->dents, sizeof h->dents);
@@ -234,34 +287,24 @@ void read_folder(helper *h, int level) {
         stopped.store(1, std::memory_order_relaxed);
         break;
       }
+      if (kind == 'd') {
+        push_child(h, n, subfolders++, level + 1);
+        continue;
+      }
       if (!kind) continue;
       size_t len = strlen(n) + 2;
-      if (used + len > sizeof h->names ||
-          (kind == 'd' && ndirs == (int)(sizeof h->dirs / sizeof h->dirs[0]))) {
-        // No room to hold it: handle it at once, a little out of order.
-        if (kind != 'd') {
-          fetch_entry(fd, n, kind);
-        } else {
-          push_dirs(h, pushed, ndirs, level + 1);
-          pushed = ndirs;
-          pthread_mutex_lock(&lock);
-          size_t cl = child_path(h, n);
-          if (cl) push_locked(h->child, cl, level + 1);
-          pthread_mutex_unlock(&lock);
-        }
+      if (used + len > sizeof h->names) {
+        fetch_entry(fd, n, kind);  // no room to keep it for later
         continue;
       }
       h->names[used] = (char)kind;
-      if (kind == 'd') h->dirs[ndirs++] = (uint16_t)(used + 1);
       memcpy(h->names + used + 1, n, len - 1);
       used += len;
     }
   }
-  // Subfolders first, so that other helpers can start on them.
-  push_dirs(h, pushed, ndirs, level + 1);
   for (size_t at = 0; at < used && !stopped.load(std::memory_order_relaxed);) {
     const char *n = h->names + at + 1;
-    if (h->names[at] != 'd') fetch_entry(fd, n, h->names[at]);
+    fetch_entry(fd, n, h->names[at]);
     at += strlen(n) + 2;
   }
   close(fd);
@@ -311,8 +354,9 @@ void start_helpers(void) {
   int probe = open_beneath(root_fd, ".");  // openat2 is there (Linux 5.6 and later)
   if (probe < 0) return;
   close(probe);
+  const uint16_t no_key[KEY_CAP] = {0};
   pthread_mutex_lock(&lock);
-  push_locked(".", 1, 0);
+  push_locked(".", 1, no_key, 0);
   pthread_mutex_unlock(&lock);
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return;
