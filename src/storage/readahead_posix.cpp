@@ -385,7 +385,7 @@ void storage_readahead_begin(const char *path, int max_depth,
 }
 
 // The first few folders are looked at one by one, then every 32nd: a
-// getrusage call costs about a microsecond, a folder open several.
+// getrusage call costs about 0.3 us here, a warm folder about 15 us.
 void readahead_poll(void) {
   if (phase != ARMED) return;
   unsigned n = ++opens;
