@@ -106,15 +106,6 @@ char root_path[PATH_CAP];
 long base_reads;
 unsigned opens;
 
-// The record layout getdents64 fills in.
-struct dirent64_rec {
-  uint64_t d_ino;
-  int64_t d_off;
-  unsigned short d_reclen;
-  unsigned char d_type;
-  char d_name[1];
-};
-
 long disk_reads(void) {
   struct rusage r;
   if (getrusage(RUSAGE_THREAD, &r) != 0) return 0;
@@ -268,10 +259,10 @@ void read_folder(helper *h, int level) {
   int subfolders = 0;
   for (;;) {
     if (stopped.load(std::memory_order_relaxed)) break;
-    long got = syscall(SYS_getdents64, fd, h->dents, sizeof h->dents);
+    ssize_t got = getdents64(fd, h->dents, sizeof h->dents);
     if (got <= 0) break;
-    for (long pos = 0; pos < got;) {
-      const dirent64_rec *e = (const dirent64_rec *)(h->dents + pos);
+    for (ssize_t pos = 0; pos < got;) {
+      const struct dirent64 *e = (const struct dirent64 *)(h->dents + pos);
       pos += e->d_reclen;
       const char *n = e->d_name;
       if (!e->d_ino || (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))))
