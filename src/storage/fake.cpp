@@ -185,10 +185,11 @@ void storage_dir_close(dir_iter *it) {
 }
 
 void storage_readahead_begin(const char *root_path, int max_depth,
-                             uint64_t max_entries) {
+                             int max_listed, uint64_t max_entries) {
   fake.readahead_begins++;
   snprintf(fake.readahead_root, sizeof fake.readahead_root, "%s", root_path);
   fake.readahead_depth = max_depth;
+  fake.readahead_listed = max_listed;
   fake.readahead_entries = max_entries;
   fake.opens_at_begin = fake.dir_opens;
   fake.handles_at_begin = fake.open_handles;

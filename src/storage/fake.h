@@ -56,7 +56,7 @@ struct fake_platform {
   // open and opened so far at each call.
   int readahead_begins, readahead_ends;
   char readahead_root[1024];
-  int readahead_depth;
+  int readahead_depth, readahead_listed;
   uint64_t readahead_entries;
   int opens_at_begin, handles_at_begin, opens_at_end, handles_at_end;
   int64_t now;         // storage_time

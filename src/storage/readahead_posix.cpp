@@ -97,6 +97,7 @@ std::atomic<uint64_t> seen;  // countable entries the helpers met
 // Set before the helpers start; read-only afterwards.
 int root_fd = -1;
 int max_level;     // deepest level whose folders are listed
+int max_listed;    // root entries the walk goes into
 uint64_t budget;   // entries to look at in all
 
 // The main thread's side.
@@ -256,9 +257,12 @@ void read_folder(helper *h, int level) {
   int fd = open_beneath(root_fd, h->path);
   if (fd < 0) return;
   size_t used = 0;
-  int subfolders = 0;
+  int subfolders = 0, entries = 0;
   for (;;) {
-    if (stopped.load(std::memory_order_relaxed)) break;
+    // The walk goes into the root's first max_listed entries only.
+    if (stopped.load(std::memory_order_relaxed) ||
+        (level == 0 && entries >= max_listed))
+      break;
     ssize_t got = getdents64(fd, h->dents, sizeof h->dents);
     if (got <= 0) break;
     for (ssize_t pos = 0; pos < got;) {
@@ -274,6 +278,8 @@ void read_folder(helper *h, int level) {
         case DT_REG: case DT_UNKNOWN: kind = 'f'; break;
         default: kind = 0; break;
       }
+      if (level == 0 && entries >= max_listed) break;
+      entries++;
       if (seen.fetch_add(1, std::memory_order_relaxed) >= budget) {
         stopped.store(1, std::memory_order_relaxed);
         break;
@@ -362,12 +368,13 @@ void start_helpers(void) {
 }  // namespace
 
 void storage_readahead_begin(const char *path, int max_depth,
-                             uint64_t max_entries) {
+                             int max_root_entries, uint64_t max_entries) {
   if (READAHEAD_MODE == MODE_OFF || phase != IDLE) return;
   size_t n = strlen(path);
   if (n >= sizeof root_path) return;
   memcpy(root_path, path, n + 1);
   max_level = max_depth;
+  max_listed = max_root_entries;
   budget = max_entries;
   base_reads = disk_reads();
   opens = 0;

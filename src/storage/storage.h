@@ -111,10 +111,11 @@ void storage_dir_close(dir_iter *it);
 // nothing the walk sees; a backend without it does nothing here.
 
 // The walk of the folder root_path is about to start: it opens folders at
-// most max_depth levels below it and looks at most at max_entries
-// entries. Once per process.
+// most max_depth levels below it, goes into at most the first max_listed
+// entries of the root and looks at most at max_entries entries in all.
+// Once per process.
 void storage_readahead_begin(const char *root_path, int max_depth,
-                             uint64_t max_entries);
+                             int max_listed, uint64_t max_entries);
 // The walk has finished: stop reading ahead. Returns at once, waiting for
 // nothing still under way.
 void storage_readahead_end(void);

@@ -124,5 +124,5 @@ void storage_dir_close(dir_iter *it) { FindClose((HANDLE)it->handle); }
 // ---- read-ahead --------------------------------------------------------
 // None here: the walk lists each folder as it comes to it.
 
-void storage_readahead_begin(const char *, int, uint64_t) {}
+void storage_readahead_begin(const char *, int, int, uint64_t) {}
 void storage_readahead_end(void) {}

@@ -341,6 +341,7 @@ TEST_F(Dirs, ReadAheadSpansTheWalkWithItsBounds) {
   EXPECT_EQ(1, fake.readahead_ends);
   EXPECT_STREQ("C:\\Users\\u", fake.readahead_root);
   EXPECT_EQ(MAX_DEPTH, fake.readahead_depth);
+  EXPECT_EQ(MAX_DIR_ENTRIES, fake.readahead_listed);
   EXPECT_EQ((uint64_t)MAX_SCAN_ENTRIES, fake.readahead_entries);
   EXPECT_EQ(0, fake.opens_at_begin);
   EXPECT_EQ(0, fake.handles_at_begin);
