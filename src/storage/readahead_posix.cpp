@@ -131,8 +131,9 @@ void heap_swap(int x, int y) {
   heap[y] = t;
 }
 
-// Lock held. Queues the folder path at the place key of the given level. When the queue is full or the path too long the folder is not
-// read ahead; the walk lists it all the same.
+// Lock held. Queues the folder path at the place key of the given level.
+// When the queue is full or the path too long the folder is not read
+// ahead; the walk lists it all the same.
 void push_locked(const char *path, size_t len, const uint16_t *key,
                  int level) {
   if (len >= ITEM_PATH || level > KEY_CAP) return;
@@ -236,8 +237,8 @@ void fetch_entry(int fd, const char *name, int kind) {
         STATX_TYPE | STATX_SIZE, &st);
 }
 
-// Queues the subfolder name of the folder in hand, its subfolder number
-// index, and wakes a helper for it.
+// Queues the subfolder name of the folder in hand (its subfolder number
+// index) and wakes a helper for it.
 void push_child(helper *h, const char *name, int index, int level) {
   size_t len = child_path(h, name);
   if (!len || level > KEY_CAP) return;
