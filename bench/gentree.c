@@ -1,13 +1,19 @@
 // Builds a home-like folder tree for the folder breakdown benchmark.
 //
-//   gentree <dir>
+//   gentree <dir> [home|deep|big]
 //
 // <dir> must not exist yet. The tree is the same on every run (a fixed
-// pseudo-random sequence). It lies wholly within the walk's limits: no
-// entry more than 9 levels below the root, no folder at level 9, and
-// fewer than 120000 entries in all, so a full `du` and the plugin do the
-// same work. Files are created empty and given their size with ftruncate
-// (sparse: apparent size only), which keeps the generation fast.
+// pseudo-random sequence). Files are created empty and given their size
+// with ftruncate (sparse: apparent size only), which keeps the generation
+// fast.
+//
+// home (the default) lies wholly within the walk's limits: no entry more
+// than 9 levels below the root, no folder at level 9, and fewer than
+// 120000 entries in all, so a full `du` and the plugin do the same work.
+// deep is home plus chains of folders that go 6 levels past the walk's
+// depth (about 700 entries more within the limits, 1800 beyond them).
+// big is home plus four older copies of the source trees under backup/:
+// about 400000 entries, so the walk stops at its entry limit.
 //
 // Prints a summary line: entries, folders, files, links, deepest level.
 
@@ -46,9 +52,11 @@ static int level_of(const char *root, const char *path) {
 
 static const char *root_dir;
 
+static int within_limits = 1;  // the home variant: fail past the depth
+
 static void note(const char *path, int is_dir) {
   int lv = level_of(root_dir, path);
-  if (lv > 9 || (is_dir && lv > 8)) {
+  if (within_limits && (lv > 9 || (is_dir && lv > 8))) {
     fprintf(stderr, "gentree: %s is too deep (level %d)\n", path, lv);
     exit(1);
   }
@@ -201,10 +209,13 @@ static void project(const char *dir, int npkg) {
 }
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: gentree <dir>\n");
+  const char *variant = argc == 3 ? argv[2] : "home";
+  if (argc < 2 || argc > 3 || (strcmp(variant, "home") && strcmp(variant, "deep") &&
+                               strcmp(variant, "big"))) {
+    fprintf(stderr, "usage: gentree <dir> [home|deep|big]\n");
     return 2;
   }
+  within_limits = strcmp(variant, "home") == 0;
   const char *root = argv[1];
   root_dir = root;
   char p[4096], q[4096], r[4096];
@@ -353,11 +364,48 @@ int main(int argc, char **argv) {
     }
   }
 
-  // Entries the walk counts: every one below the root but the links.
+  if (strcmp(variant, "deep") == 0) {
+    // Chains of folders from level 2 down to level 14, a folder beside
+    // each link of the chain and four files in each folder.
+    snprintf(p, sizeof p, "%s/.cache/deeper", root);
+    mkd(p);
+    for (int k = 0; k < 24; k++) {
+      char cur[4096];
+      snprintf(cur, sizeof cur, "%s/c%02d", p, k);
+      for (int lv = 2; lv <= 14; lv++) {
+        if (lv > 2) {
+          size_t len = strlen(cur);
+          snprintf(cur + len, sizeof cur - len, "/n%d", lv);
+        }
+        mkd(cur);
+        snprintf(r, sizeof r, "%s/side", cur);
+        mkd(r);
+        for (int i = 0; i < 4; i++) {
+          snprintf(r, sizeof r, "%s/x%d.bin", cur, i);
+          mkf(r, small_size());
+        }
+      }
+    }
+  }
+  if (strcmp(variant, "big") == 0) {
+    snprintf(p, sizeof p, "%s/backup", root);
+    mkd(p);
+    for (int y = 0; y < 4; y++) {
+      snprintf(q, sizeof q, "%s/y%d", p, 2019 + y);
+      mkd(q);
+      for (int i = 0; i < 6; i++) {
+        snprintf(r, sizeof r, "%s/proj%d", q, i);
+        project(r, npkgs[i]);
+      }
+    }
+  }
+
+  // Entries below the root but the links; the walk counts them all when
+  // the tree is within its limits.
   long counted = n_dirs - 1 + n_files;
   printf("entries %ld folders %ld files %ld links %ld deepest %d\n", counted,
          n_dirs - 1, n_files, n_links, deepest);
-  if (counted >= 120000) {
+  if (within_limits && counted >= 120000) {
     fprintf(stderr, "gentree: %ld entries is over the walk's limit\n",
             counted);
     return 1;

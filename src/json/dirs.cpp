@@ -201,7 +201,10 @@ void action_dirs(const char *root, const char *stamp) {
   }
   uint64_t start = storage_ticks_ms();
   scan_state state = {0, 0};
+  storage_readahead_begin(root_path, MAX_DEPTH, MAX_DIR_ENTRIES,
+                          MAX_SCAN_ENTRIES);
   int count = list_root(root_path, list, &state);
+  storage_readahead_end();
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
   write_listing(root, root_path, &usage, list, count, &state, scan_ms, stamp);

@@ -147,6 +147,7 @@ fake_iter iters[64];
 
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *) {
+  fake.dir_opens++;
   int folder = -1;
   if (parent) {
     const fake_iter *p = (const fake_iter *)parent->handle;
@@ -207,4 +208,21 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
 void storage_dir_close(dir_iter *it) {
   ((fake_iter *)it->handle)->used = 0;
   fake.open_handles--;
+}
+
+void storage_readahead_begin(const char *root_path, int max_depth,
+                             int max_listed, uint64_t max_entries) {
+  fake.readahead_begins++;
+  snprintf(fake.readahead_root, sizeof fake.readahead_root, "%s", root_path);
+  fake.readahead_depth = max_depth;
+  fake.readahead_listed = max_listed;
+  fake.readahead_entries = max_entries;
+  fake.opens_at_begin = fake.dir_opens;
+  fake.handles_at_begin = fake.open_handles;
+}
+
+void storage_readahead_end(void) {
+  fake.readahead_ends++;
+  fake.opens_at_end = fake.dir_opens;
+  fake.handles_at_end = fake.open_handles;
 }

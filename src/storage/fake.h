@@ -58,6 +58,15 @@ struct fake_platform {
   int last_deadline_ms;
 
   int open_handles;    // listings opened and not yet closed
+  int dir_opens;       // storage_dir_open calls so far
+
+  // Read-ahead calls: how many, what begin was given, and the listings
+  // open and opened so far at each call.
+  int readahead_begins, readahead_ends;
+  char readahead_root[1024];
+  int readahead_depth, readahead_listed;
+  uint64_t readahead_entries;
+  int opens_at_begin, handles_at_begin, opens_at_end, handles_at_end;
   int64_t now;         // storage_time
   int gmtime_fails;
 };

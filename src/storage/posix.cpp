@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "storage/mountinfo.h"
+#include "storage/readahead_posix.h"
 #include "storage/storage.h"
 
 const char storage_platform[] = "linux";
@@ -379,6 +380,7 @@ static int open_child_dir(int dirfd, const char *name) {
 
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *path) {
+  readahead_poll();
   int fd;
   if (parent) {
     // The walk opens the folder entry it was just handed; that entry was

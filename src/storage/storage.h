@@ -126,3 +126,20 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
 // had, for whatever reason.
 int storage_dir_next(dir_iter *it, dir_item *item);
 void storage_dir_close(dir_iter *it);
+
+// ---- read-ahead --------------------------------------------------------
+//
+// A backend may warm its caches ahead of the walk: list folders and fetch
+// sizes in the order the walk will ask for them, within the same bounds,
+// so that the walk finds them in memory on a cold cache. It changes
+// nothing the walk sees; a backend without it does nothing here.
+
+// The walk of the folder root_path is about to start: it opens folders at
+// most max_depth levels below it, goes into at most the first max_listed
+// entries of the root and looks at most at max_entries entries in all.
+// Once per process.
+void storage_readahead_begin(const char *root_path, int max_depth,
+                             int max_listed, uint64_t max_entries);
+// The walk has finished: stop reading ahead. Returns at once, waiting for
+// nothing still under way.
+void storage_readahead_end(void);

@@ -202,3 +202,9 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
 }
 
 void storage_dir_close(dir_iter *it) { FindClose((HANDLE)it->handle); }
+
+// ---- read-ahead --------------------------------------------------------
+// None here: the walk lists each folder as it comes to it.
+
+void storage_readahead_begin(const char *, int, int, uint64_t) {}
+void storage_readahead_end(void) {}

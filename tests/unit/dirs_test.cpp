@@ -339,4 +339,32 @@ TEST_F(Dirs, PathsThatDoNotFit) {
   EXPECT_EQ("\"" + escaped + "\"", field(body, "path", at));
 }
 
+TEST_F(Dirs, ReadAheadSpansTheWalkWithItsBounds) {
+  // The backend is told the root and the walk's bounds before the first
+  // folder is opened, and told to stop once the last one is closed;
+  // refusals never start it.
+  int sub = fake_add(-1, "sub", 0, 1);
+  fake_add(sub, "file", 10, 0);
+  fake_add(-1, "top", 3, 0);
+  dirs_body("home");
+  EXPECT_EQ(1, fake.readahead_begins);
+  EXPECT_EQ(1, fake.readahead_ends);
+  EXPECT_STREQ("C:\\Users\\u", fake.readahead_root);
+  EXPECT_EQ(MAX_DEPTH, fake.readahead_depth);
+  EXPECT_EQ(MAX_DIR_ENTRIES, fake.readahead_listed);
+  EXPECT_EQ((uint64_t)MAX_SCAN_ENTRIES, fake.readahead_entries);
+  EXPECT_EQ(0, fake.opens_at_begin);
+  EXPECT_EQ(0, fake.handles_at_begin);
+  EXPECT_EQ(2, fake.opens_at_end);
+  EXPECT_EQ(0, fake.handles_at_end);
+
+  fake_reset();
+  fake.home = "C:\\Users\\u";
+  for (const char *root : {"", "workspace", "Home"}) dirs_body(root);
+  fake.home = nullptr;
+  dirs_body("home");
+  EXPECT_EQ(0, fake.readahead_begins);
+  EXPECT_EQ(0, fake.readahead_ends);
+}
+
 }  // namespace
