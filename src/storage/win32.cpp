@@ -28,7 +28,50 @@ int storage_gmtime(int64_t t, struct tm *out) {
 
 uint64_t storage_ticks_ms(void) { return (uint64_t)GetTickCount64(); }
 
-const char *storage_home(void) { return getenv("USERPROFILE"); }
+// ---- text ------------------------------------------------------------
+//
+// Texts above this layer are UTF-8. The manifest makes UTF-8 the code page
+// of the ANSI calls, so nothing needs converting; Windows before 10 1903
+// ignores it, and there names are turned from the legacy code page into
+// UTF-8 on the way up and paths back on the way down. A text that cannot
+// be converted is passed on as it is.
+
+static int acp_is_utf8(void) {
+  static int known = -1;
+  if (known < 0) known = GetACP() == CP_UTF8;
+  return known;
+}
+
+// in (code page from) into out (code page to, capacity cap), terminated.
+static void convert(UINT from, UINT to, const char *in, char *out, int cap) {
+  WCHAR wide[1024];
+  int n = MultiByteToWideChar(from, 0, in, -1, wide, 1024);
+  if (n <= 0 || WideCharToMultiByte(to, 0, wide, -1, out, cap, NULL, NULL) <= 0) {
+    snprintf(out, (size_t)cap, "%s", in);
+    return;
+  }
+  out[cap - 1] = '\0';
+}
+
+// A text of the platform's into UTF-8.
+static void text_up(const char *in, char *out, int cap) {
+  if (acp_is_utf8()) snprintf(out, (size_t)cap, "%s", in);
+  else convert(CP_ACP, CP_UTF8, in, out, cap);
+}
+
+// A UTF-8 path into the platform's text.
+static void text_down(const char *in, char *out, int cap) {
+  if (acp_is_utf8()) snprintf(out, (size_t)cap, "%s", in);
+  else convert(CP_UTF8, CP_ACP, in, out, cap);
+}
+
+const char *storage_home(void) {
+  const char *home = getenv("USERPROFILE");
+  if (!home || acp_is_utf8()) return home;
+  static char utf8[3 * 1024];
+  text_up(home, utf8, sizeof utf8);
+  return utf8;
+}
 
 // ---- drives ----------------------------------------------------------
 
@@ -67,7 +110,7 @@ int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
   if (!GetVolumeInformationA(row->mount, NULL, 0, NULL, NULL, NULL, name,
                              sizeof name))
     return 0;
-  snprintf(buf, cap, "%s", name);
+  text_up(name, buf, (int)cap);
   return 1;
 }
 
@@ -167,7 +210,7 @@ int storage_volume_of(const char *path, char *buf, size_t cap) {
 // ---- folders ---------------------------------------------------------
 
 static void to_item(const WIN32_FIND_DATAA *fd, dir_item *item) {
-  snprintf(item->name, sizeof item->name, "%s", fd->cFileName);
+  text_up(fd->cFileName, item->name, sizeof item->name);
   item->is_dir = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   // Junctions and mounted folders are reparse points here.
   item->is_link = (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -178,8 +221,10 @@ static void to_item(const WIN32_FIND_DATAA *fd, dir_item *item) {
 
 int storage_dir_open(dir_iter *it, const dir_iter *, const char *,
                      const char *path) {
+  char native[1024];
+  text_down(path, native, sizeof native);
   char pattern[1024 + 2];  // any path of up to 1023 bytes, "\" and "*"
-  snprintf(pattern, sizeof pattern, "%s\\*", path);
+  snprintf(pattern, sizeof pattern, "%s\\*", native);
   WIN32_FIND_DATAA fd;
   HANDLE h = FindFirstFileA(pattern, &fd);
   if (h == INVALID_HANDLE_VALUE) return 0;

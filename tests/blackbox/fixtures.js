@@ -153,6 +153,15 @@ const generators = {
     file(path.join(root, '日本語.txt'), 50);
   },
 
+  // Names that the legacy Western code page (1252) holds, and Wine gives a
+  // program without the UTF-8 manifest in that code page. Totals: Música
+  // 300, Téléchargements 200.
+  'latin-names'(root) {
+    const music = dir(path.join(root, 'Música'));
+    file(path.join(music, 'canción.mp3'), 300);
+    file(path.join(dir(path.join(root, 'Téléchargements')), 'été.pdf'), 200);
+  },
+
   // Names that are not valid UTF-8: Latin-1 bytes, a lone 0xFF, and a
   // folder whose name is cut in the middle of a character.
   'byte-names'(root) {
