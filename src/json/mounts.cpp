@@ -73,8 +73,8 @@ static void fill_record(mount_info *m, const drive_row *row,
 // Applies the listing rules to row, in list order. probe is what the row
 // answered when it was asked with the others of its chunk, or NULL: then
 // it is asked here.
-static void collect_one(collect_ctx *c, drive_row *row, const drive_probe *probe) {
-  if (probe && row->kind == DRIVE_LETTERS) row->drive_type = probe->drive_type;
+static void collect_one(collect_ctx *c, const drive_row *row,
+                        const drive_probe *probe) {
   if (!drive_is_candidate(row)) return;
   mount_info *seen = same_place(c, row);
   if (seen && !mount_replaces(seen, row)) return;
@@ -108,10 +108,13 @@ static void flush_rows(collect_ctx *c) {
     }
   }
   if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
-  for (int i = 0; i < k; i++)
-    if (!c->probes[i].answered) hung_add(c->hung, c->asked[i]->mount);
-  for (int i = 0; i < c->n; i++)
-    collect_one(c, &c->rows[i], c->probe_of[i] >= 0 ? &c->probes[c->probe_of[i]] : NULL);
+  for (int i = 0; i < c->n; i++) {
+    const drive_probe *p = c->probe_of[i] >= 0 ? &c->probes[c->probe_of[i]] : NULL;
+    if (p && !p->answered) hung_add(c->hung, c->rows[i].mount);
+    // A drive letter's type comes with the other answers.
+    if (p && c->rows[i].kind == DRIVE_LETTERS) c->rows[i].drive_type = p->drive_type;
+    collect_one(c, &c->rows[i], p);
+  }
   c->n = 0;
 }
 
@@ -123,9 +126,7 @@ static void gather_row(const drive_row *row, void *ctx) {
   // A drive letter's type is known only once it has been asked.
   if (row->kind != DRIVE_LETTERS && !drive_is_candidate(row)) return;
   if (c->n == 0 && !drive_may_hang(row)) {
-    drive_row *now = &c->rows[0];
-    *now = *row;
-    collect_one(c, now, NULL);
+    collect_one(c, row, NULL);
     return;
   }
   c->rows[c->n++] = *row;

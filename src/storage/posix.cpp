@@ -218,8 +218,6 @@ void close_all_but(int keep) {
     if (started[i]) pthread_join(threads[i], NULL);
   _exit(0);
 }
-
-uint64_t now_ms(void) { return storage_ticks_ms(); }
 }  // namespace
 
 void storage_probe(const drive_row *const *rows, int n, int want_name,
@@ -236,11 +234,11 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
     return;
   }
   int got = 0;
-  uint64_t end = now_ms() + (uint64_t)deadline_ms;
+  uint64_t end = storage_ticks_ms() + (uint64_t)deadline_ms;
   probe_answer a;
   size_t have = 0;  // bytes of a read so far
   while (got < n) {
-    uint64_t now = now_ms();
+    uint64_t now = storage_ticks_ms();
     if (now >= end) break;
     struct pollfd p = {pipe_fds[0], POLLIN, 0};
     int r = poll(&p, 1, (int)(end - now));
@@ -326,19 +324,19 @@ void drop_pending(dir_stream *s) {
   s->pending_fd = -1;
 }
 
-// The record layout getdents64 fills in.
-struct dirent64_rec {
-  uint64_t d_ino;
-  int64_t d_off;
-  unsigned short d_reclen;
-  unsigned char d_type;
-  char d_name[1];
-};
-
 // Kernels before 5.6 have no openat2; then a mount point is told by its
 // device number once it is open (see open_child_dir).
 int have_openat2 = 1;
 }  // namespace
+
+int open_folder_in(int dirfd, const char *path, int beneath) {
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
+  if (beneath) how.resolve |= RESOLVE_BENEATH;
+  return (int)syscall(SYS_openat2, dirfd, path, &how, sizeof how);
+}
 
 // Opens the folder name inside the open folder dirfd, never following a
 // link and never entering another mount. Returns the descriptor, -1 when
@@ -354,13 +352,9 @@ int have_openat2 = 1;
 static int open_child_dir(int dirfd, const char *name) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
   if (have_openat2) {
-    struct open_how how;
-    memset(&how, 0, sizeof how);
-    how.flags = flags;
-    how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
     for (int tries = 0; tries < 3; tries++) {
-      long fd = syscall(SYS_openat2, dirfd, name, &how, sizeof how);
-      if (fd >= 0) return (int)fd;
+      int fd = open_folder_in(dirfd, name, 0);
+      if (fd >= 0) return fd;
       if (errno == EXDEV) return -2;
       if (errno != EAGAIN) break;  // a rename or mount raced the lookup
     }
@@ -411,7 +405,7 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
 
 // The next entry of s that names a file, or NULL at the end of the folder
 // or on an error (which ends the listing, as it does for readdir).
-static const dirent64_rec *stream_next(dir_stream *s) {
+static const struct dirent64 *stream_next(dir_stream *s) {
   for (;;) {
     if (s->pos >= s->end) {
       ssize_t got = getdents64(s->fd, s->buf, sizeof s->buf);
@@ -419,7 +413,7 @@ static const dirent64_rec *stream_next(dir_stream *s) {
       s->pos = 0;
       s->end = (size_t)got;
     }
-    const dirent64_rec *e = (const dirent64_rec *)(s->buf + s->pos);
+    const struct dirent64 *e = (const struct dirent64 *)(s->buf + s->pos);
     s->pos += e->d_reclen;
     if (e->d_ino != 0) return e;  // 0 marks a deleted entry
   }
@@ -441,7 +435,7 @@ static void take_folder(dir_stream *s, const char *name, dir_item *item) {
 int storage_dir_next(dir_iter *it, dir_item *item) {
   dir_stream *s = (dir_stream *)it->handle;
   drop_pending(s);
-  const dirent64_rec *e = stream_next(s);
+  const struct dirent64 *e = stream_next(s);
   if (!e) return 0;
   size_t n = strnlen(e->d_name, sizeof item->name - 1);
   memcpy(item->name, e->d_name, n);

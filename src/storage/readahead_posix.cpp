@@ -26,7 +26,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <pthread.h>
 #include <sched.h>
 #include <stdint.h>
@@ -34,7 +33,6 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -199,17 +197,6 @@ void finish_one(void) {
   pthread_mutex_unlock(&lock);
 }
 
-// The folder at path below the folder dirfd, never through a link and
-// never into another mount (refused at the mount point, before the
-// mounted file system is asked anything); -1 when it cannot be opened so.
-int open_beneath(int dirfd, const char *path) {
-  struct open_how how;
-  memset(&how, 0, sizeof how);
-  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
-  how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-  return (int)syscall(SYS_openat2, dirfd, path, &how, sizeof how);
-}
-
 // Child path of the folder in hand into h->child; its length, or 0 when
 // it does not fit.
 size_t child_path(helper *h, const char *name) {
@@ -228,7 +215,7 @@ size_t child_path(helper *h, const char *name) {
 // point, but does not list) the same open.
 void fetch_entry(int fd, const char *name, int kind) {
   if (kind == 'o') {
-    int sub = open_beneath(fd, name);
+    int sub = open_folder_in(fd, name, 1);
     if (sub >= 0) close(sub);
     return;
   }
@@ -255,7 +242,7 @@ void push_child(helper *h, const char *name, int index, int level) {
 // they come and then fetches its files' sizes (and opens the folders the
 // walk opens but does not list), as the walk will.
 void read_folder(helper *h, int level) {
-  int fd = open_beneath(root_fd, h->path);
+  int fd = open_folder_in(root_fd, h->path, 1);
   if (fd < 0) return;
   size_t used = 0;
   int subfolders = 0, entries = 0;
@@ -349,7 +336,7 @@ void start_helpers(void) {
   phase = RUNNING;
   root_fd = open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_fd < 0) return;
-  int probe = open_beneath(root_fd, ".");  // openat2 is there (Linux 5.6 and later)
+  int probe = open_folder_in(root_fd, ".", 1);  // openat2 is there (Linux 5.6 and later)
   if (probe < 0) return;
   close(probe);
   const uint16_t no_key[KEY_CAP] = {0};

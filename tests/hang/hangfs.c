@@ -56,10 +56,15 @@ static int spared(fuse_req_t req) {
   return same;
 }
 
-static int hold(fuse_req_t req) {
-  if (hang_mode != HANG_ALL || spared(req)) return 0;
+// Keeps req unanswered until release_held.
+static void keep(fuse_req_t req) {
   if (n_held < MAX_HELD) held[n_held++] = req;
   else fuse_reply_err(req, EIO);
+}
+
+static int hold(fuse_req_t req) {
+  if (hang_mode != HANG_ALL || spared(req)) return 0;
+  keep(req);
   return 1;
 }
 
@@ -178,8 +183,7 @@ static void op_statfs(fuse_req_t req, fuse_ino_t ino) {
   if (getenv("HANGFS_LOG")) fprintf(stderr, "hangfs: statfs\n");
   if (hang_mode == HANG_STATFS && !spared(req)) {
     if (statfs_answers <= 0) {
-      if (n_held < MAX_HELD) held[n_held++] = req;
-      else fuse_reply_err(req, EIO);
+      keep(req);
       return;
     }
     statfs_answers--;

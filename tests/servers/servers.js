@@ -322,8 +322,8 @@ async function runInstance(ctx, server, node) {
   const dir = path.join(work, `${server}-${node}`);
   fs.mkdirSync(dir, { mode: 0o755 });
   const inst = { dir, program, conf: path.join(dir, server + '.conf') };
-  const spec = SERVERS[server];
-  if (spec.prepare) spec.prepare(inst);
+  const kind = SERVERS[server];
+  if (kind.prepare) kind.prepare(inst);
   inst.port = await freePort();
   const pw = node === 'locked' ? password : '';
 
@@ -341,7 +341,7 @@ async function runInstance(ctx, server, node) {
   const logs = [log, ...fs.readdirSync(dir).filter((f) => f.endsWith('.log')).map((f) => path.join(dir, f)),
     path.join(dir, server + '.log')];
   const mine = [];
-  for (const [label, cmd, args, ready] of spec.start(inst)) {
+  for (const [label, cmd, args, ready] of kind.start(inst)) {
     const s = startSession(work, cmd, args, log);
     s.label = label;
     mine.push(s);
