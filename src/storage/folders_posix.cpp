@@ -1,0 +1,222 @@
+// The storage layer on Linux: descriptor-based folder listing.
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "storage/readahead_posix.h"
+#include "storage/storage.h"
+
+// Folders are read with getdents64 straight into a buffer of our own, the
+// way readdir does, but without fdopendir's checks (an fstat and two fcntl
+// calls per folder) and without an allocation per folder: the walk opens
+// folders one inside another and closes them in the reverse order, so a
+// few buffers kept for the whole run serve every level. A listing opened
+// while all of them are in use gets one of its own.
+
+namespace {
+struct dir_stream {
+  int fd;
+  int in_use;
+  int own;          // allocated for this listing alone
+  size_t pos, end;  // unread entries are buf[pos, end)
+  // The folder entry last handed out, already opened by storage_dir_next
+  // (see open_child_dir): its descriptor, or -1 when it could not be
+  // opened; pending_name is empty when nothing waits.
+  int pending_fd;
+  char pending_name[256];
+  alignas(8) char buf[32768];
+};
+
+dir_stream stream_pool[10];
+
+dir_stream *stream_take(void) {
+  for (dir_stream &s : stream_pool)
+    if (!s.in_use) {
+      s.in_use = 1;
+      s.own = 0;
+      return &s;
+    }
+  dir_stream *s = (dir_stream *)malloc(sizeof(dir_stream));
+  if (!s) return NULL;
+  s->in_use = 1;
+  s->own = 1;
+  return s;
+}
+
+void stream_give(dir_stream *s) {
+  if (s->own)
+    free(s);
+  else
+    s->in_use = 0;
+}
+
+void drop_pending(dir_stream *s) {
+  if (s->pending_name[0] && s->pending_fd >= 0) close(s->pending_fd);
+  s->pending_name[0] = '\0';
+  s->pending_fd = -1;
+}
+
+// Kernels before 5.6 have no openat2; then a mount point is told by its
+// device number once it is open (see open_child_dir).
+int have_openat2 = 1;
+}  // namespace
+
+int open_folder_in(int dirfd, const char *path, int beneath) {
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+  how.resolve = RESOLVE_NO_XDEV | RESOLVE_NO_SYMLINKS;
+  if (beneath) how.resolve |= RESOLVE_BENEATH;
+  return (int)syscall(SYS_openat2, dirfd, path, &how, sizeof how);
+}
+
+// Opens the folder name inside the open folder dirfd, never following a
+// link and never entering another mount. Returns the descriptor, -1 when
+// the folder cannot be opened, or -2 when name is a mount point: a file
+// system mounted there, or a bind mount, even of this same file system.
+//
+// openat2 with RESOLVE_NO_XDEV refuses with EXDEV at the mount point
+// itself, before the mounted file system is sent any request, so a dead
+// network or FUSE mount below home never stalls the walk. Without openat2
+// the folder is opened and its device compared with the parent's: another
+// file system is still never walked, but a bind mount of the same one is,
+// and the open itself reaches the mounted file system.
+static int open_child_dir(int dirfd, const char *name) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
+  if (have_openat2) {
+    for (int tries = 0; tries < 3; tries++) {
+      int fd = open_folder_in(dirfd, name, 0);
+      if (fd >= 0) return fd;
+      if (errno == EXDEV) return -2;
+      if (errno != EAGAIN) break;  // a rename or mount raced the lookup
+    }
+    if (errno != ENOSYS) return -1;
+    have_openat2 = 0;
+  }
+  int fd = openat(dirfd, name, flags);
+  if (fd < 0) return -1;
+  struct stat parent, child;
+  if (fstat(dirfd, &parent) != 0 || fstat(fd, &child) != 0 ||
+      parent.st_dev != child.st_dev) {
+    close(fd);
+    return -2;
+  }
+  return fd;
+}
+
+int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
+                     const char *path) {
+  readahead_poll();
+  int fd;
+  if (parent) {
+    // The walk opens the folder entry it was just handed; that entry was
+    // opened already, to tell whether it is a mount point.
+    dir_stream *p = (dir_stream *)parent->handle;
+    if (!p->pending_name[0] || strcmp(p->pending_name, name) != 0) return 0;
+    fd = p->pending_fd;
+    p->pending_name[0] = '\0';
+    p->pending_fd = -1;
+  } else {
+    // The root may itself be a link to the home folder, or a mount point.
+    fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (fd < 0) return 0;
+  dir_stream *s = stream_take();
+  if (!s) {
+    close(fd);
+    return 0;
+  }
+  s->fd = fd;
+  s->pos = s->end = 0;
+  s->pending_fd = -1;
+  s->pending_name[0] = '\0';
+  it->handle = s;
+  it->has_first = 0;
+  return 1;
+}
+
+// The next entry of s that names a file, or NULL at the end of the folder
+// or on an error (which ends the listing, as it does for readdir).
+static const struct dirent64 *stream_next(dir_stream *s) {
+  for (;;) {
+    if (s->pos >= s->end) {
+      ssize_t got = getdents64(s->fd, s->buf, sizeof s->buf);
+      if (got <= 0) return NULL;
+      s->pos = 0;
+      s->end = (size_t)got;
+    }
+    const struct dirent64 *e = (const struct dirent64 *)(s->buf + s->pos);
+    s->pos += e->d_reclen;
+    if (e->d_ino != 0) return e;  // 0 marks a deleted entry
+  }
+}
+
+// A folder entry: opened now, so that a mount point is known before the
+// entry is counted. The descriptor waits for storage_dir_open.
+static void take_folder(dir_stream *s, const char *name, dir_item *item) {
+  int fd = open_child_dir(s->fd, name);
+  if (fd == -2) {
+    item->is_mount = 1;
+    return;
+  }
+  item->is_dir = 1;
+  s->pending_fd = fd;
+  memcpy(s->pending_name, name, strlen(name) + 1);
+}
+
+int storage_dir_next(dir_iter *it, dir_item *item) {
+  dir_stream *s = (dir_stream *)it->handle;
+  drop_pending(s);
+  const struct dirent64 *e = stream_next(s);
+  if (!e) return 0;
+  size_t n = strnlen(e->d_name, sizeof item->name - 1);
+  memcpy(item->name, e->d_name, n);
+  item->name[n] = '\0';
+  item->size = 0;
+  item->is_dir = 0;
+  item->is_link = 0;
+  item->is_mount = 0;
+  const char *name = e->d_name;
+  if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))) {
+    // This folder and its parent, which may well be on another mount:
+    // never opened, and passed over by every caller.
+    item->is_dir = 1;
+    return 1;
+  }
+  switch (e->d_type) {
+    case DT_DIR: take_folder(s, name, item); return 1;
+    case DT_LNK: item->is_link = 1; return 1;
+    case DT_FIFO: case DT_SOCK: case DT_CHR: case DT_BLK: return 1;
+    default: break;  // a regular file, or a type the file system keeps back
+  }
+  // A file may be a mount point too (a bind mount of a file); statx says
+  // so, where fstatat would quietly report the mounted file.
+  struct statx st;
+  if (statx(s->fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+            STATX_TYPE | STATX_SIZE, &st) != 0)
+    return 1;
+  if (st.stx_attributes_mask & st.stx_attributes & STATX_ATTR_MOUNT_ROOT) {
+    item->is_mount = 1;
+  } else if (S_ISDIR(st.stx_mode)) {
+    take_folder(s, name, item);
+  } else if (S_ISLNK(st.stx_mode)) {
+    item->is_link = 1;
+  } else if (S_ISREG(st.stx_mode)) {
+    item->size = (uint64_t)st.stx_size;
+  }
+  return 1;
+}
+
+void storage_dir_close(dir_iter *it) {
+  dir_stream *s = (dir_stream *)it->handle;
+  drop_pending(s);
+  close(s->fd);
+  stream_give(s);
+}
