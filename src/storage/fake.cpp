@@ -177,6 +177,46 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
   return 1;
 }
 
+// Follows rel name by name through the nodes, as a backend would.
+int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
+  fake.below_opens++;
+  if (fake.root_unlistable) return BELOW_UNREADABLE;
+  int folder = -1;
+  const char *p = rel;
+  for (;;) {
+    const char *slash = strchr(p, '/');
+    size_t n = slash ? (size_t)(slash - p) : strlen(p);
+    int found = -1;
+    for (int i = 0; i < fake.n_nodes; i++)
+      if (fake.nodes[i].parent == folder && strlen(fake.nodes[i].name) == n &&
+          memcmp(fake.nodes[i].name, p, n) == 0) {
+        found = i;
+        break;
+      }
+    if (found < 0) return BELOW_MISSING;
+    const fake_node *f = &fake.nodes[found];
+    if (f->is_link) return BELOW_LINK;
+    if (f->is_mount) return BELOW_MOUNT;
+    if (!f->is_dir) return BELOW_NOT_DIR;
+    if (f->unlistable) return BELOW_UNREADABLE;
+    folder = found;
+    if (!slash) break;
+    p = slash + 1;
+  }
+  fake_iter *slot = NULL;
+  for (fake_iter &f : iters)
+    if (!f.used) slot = &f;
+  if (!slot) return BELOW_UNREADABLE;
+  slot->used = 1;
+  slot->folder = folder;
+  slot->next = 0;
+  slot->bulk = 0;
+  it->handle = slot;
+  it->has_first = 0;
+  fake.open_handles++;
+  return BELOW_OK;
+}
+
 static int bulk_of(int folder) {
   for (int i = 0; i < fake.n_bulk; i++)
     if (fake.bulk_parent[i] == folder) return fake.bulk_count[i];
