@@ -95,7 +95,10 @@ static int open_names(int home_fd, const char *rel, int *reason) {
 int storage_dir_open_below(dir_iter *it, const char *home, const char *rel) {
   // The home folder itself may be a link or a mount point.
   int home_fd = open(home, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (home_fd < 0) return reason_of(errno);
+  if (home_fd < 0) {
+    int reason = reason_of(errno);
+    return reason == BELOW_NOT_DIR ? BELOW_MISSING : reason;  // no folder below a file
+  }
   int fd = -1, reason = BELOW_UNREADABLE;
   for (int tries = 0; tries < 3; tries++) {
     fd = open_folder_in(home_fd, rel, 1);
