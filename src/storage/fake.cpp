@@ -145,6 +145,23 @@ struct fake_iter {
 fake_iter iters[64];
 }  // namespace
 
+// A listing of folder (a node index, or -1 for the root) into it.
+// Returns 1, or 0 when every listing slot is in use.
+static int open_listing(dir_iter *it, int folder) {
+  fake_iter *slot = NULL;
+  for (fake_iter &f : iters)
+    if (!f.used) slot = &f;
+  if (!slot) return 0;
+  slot->used = 1;
+  slot->folder = folder;
+  slot->next = 0;
+  slot->bulk = 0;
+  it->handle = slot;
+  it->has_first = 0;
+  fake.open_handles++;
+  return 1;
+}
+
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *) {
   fake.dir_opens++;
@@ -163,18 +180,7 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
   } else if (fake.root_unlistable) {
     return 0;
   }
-  fake_iter *slot = NULL;
-  for (fake_iter &f : iters)
-    if (!f.used) slot = &f;
-  if (!slot) return 0;
-  slot->used = 1;
-  slot->folder = folder;
-  slot->next = 0;
-  slot->bulk = 0;
-  it->handle = slot;
-  it->has_first = 0;
-  fake.open_handles++;
-  return 1;
+  return open_listing(it, folder);
 }
 
 // Follows rel name by name through the nodes, as a backend would.
@@ -203,18 +209,7 @@ int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
     if (!slash) break;
     p = slash + 1;
   }
-  fake_iter *slot = NULL;
-  for (fake_iter &f : iters)
-    if (!f.used) slot = &f;
-  if (!slot) return BELOW_UNREADABLE;
-  slot->used = 1;
-  slot->folder = folder;
-  slot->next = 0;
-  slot->bulk = 0;
-  it->handle = slot;
-  it->has_first = 0;
-  fake.open_handles++;
-  return BELOW_OK;
+  return open_listing(it, folder) ? BELOW_OK : BELOW_UNREADABLE;
 }
 
 static int bulk_of(int folder) {

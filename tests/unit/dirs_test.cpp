@@ -280,10 +280,11 @@ TEST_F(Dirs, TruncationCascade) {
   EXPECT_EQ((std::vector<listed>{{"a", 119998, true}}), entries_of(body));
 }
 
-TEST_F(Dirs, DepthLimit) {
-  // A chain of folders l1/l2/.../l9 with a file in each: the file inside l8
-  // (level 9) counts, the one inside l9 (level 10) does not.
-  int parent = fake_add(-1, "l1", 0, 1);
+// A chain of folders l1/l2/.../l9 inside parent with a file in each.
+// Listed from parent, the file inside l8 (level 9) counts, the one inside
+// l9 (level 10) does not: returns the size l1 then shows.
+uint64_t add_depth_chain(int parent) {
+  parent = fake_add(parent, "l1", 0, 1);
   fake_add(parent, "f", 1, 0);
   for (int level = 2; level <= 9; level++) {
     parent = fake_add(parent, ("l" + std::to_string(level)).c_str(), 0, 1);
@@ -291,6 +292,11 @@ TEST_F(Dirs, DepthLimit) {
   }
   uint64_t expected = 1;
   for (int level = 2; level <= 8; level++) expected += 1ull << level;
+  return expected;
+}
+
+TEST_F(Dirs, DepthLimit) {
+  uint64_t expected = add_depth_chain(-1);
   std::string body = dirs_body("home");
   EXPECT_EQ((std::vector<listed>{{"l1", expected, true}}), entries_of(body));
   EXPECT_EQ("false", field(body, "truncated"));
@@ -465,16 +471,8 @@ TEST_F(DirsSub, MalformedBeforeMissingHome) {
 }
 
 TEST_F(DirsSub, DepthCountsFromTheListedFolder) {
-  // top/l1/.../l9 with a file in each, listed from top: as DepthLimit
-  // lists l1/... from home.
-  int parent = fake_add(fake_add(-1, "top", 0, 1), "l1", 0, 1);
-  fake_add(parent, "f", 1, 0);
-  for (int level = 2; level <= 9; level++) {
-    parent = fake_add(parent, ("l" + std::to_string(level)).c_str(), 0, 1);
-    fake_add(parent, "f", 1ull << level, 0);
-  }
-  uint64_t expected = 1;
-  for (int level = 2; level <= 8; level++) expected += 1ull << level;
+  // top/l1/.../l9 listed from top: as DepthLimit lists l1/... from home.
+  uint64_t expected = add_depth_chain(fake_add(-1, "top", 0, 1));
   std::string body = sub_body("top");
   EXPECT_EQ((std::vector<listed>{{"l1", expected, true}}), entries_of(body));
   EXPECT_EQ("false", field(body, "truncated"));
