@@ -116,6 +116,8 @@ for (const theme of ['light', 'dark']) {
       assert.equal(await rowOf(page, 'notes.txt').locator('button').count(), 0);
       assert.equal(await rowOf(page, 'notes.txt').getAttribute('class'), null);
       assert.equal(await rowOf(page, 'projects').getAttribute('class'), 'go');
+      // Named by the folder's name alone (the chevron is decoration).
+      assert.equal(await page.getByRole('button', { name: 'projects', exact: true }).count(), 1);
       assert.equal(await page.locator('.crumbs').isHidden(), true);
 
       await rowOf(page, 'projects').locator('td.num').first().click();  // anywhere on the row
