@@ -34,6 +34,7 @@ const { splitReply, normaliseLive } = require('../blackbox/reply');
 
 const HERE = __dirname;
 const REPO = path.resolve(HERE, '..', '..');
+const DOC = path.join(REPO, 'docs', 'deploy.md');
 const RUN_AS = ['--reuid=www-data', '--regid=www-data', '--clear-groups'];
 
 // Headers a server may add to a reply; anything else it adds fails.
@@ -205,6 +206,15 @@ function operatorEdit(shipped, where, home, password) {
     lines[p] = lines[p].replace('#', '').replace('change-me', password);
   }
   return lines.join('\n');
+}
+
+// Lines of the block of docs/deploy.md marked "server-config: <server>"
+// that the snippet, edited as the guide says, does not hold.
+function docLinesMissing(doc, server, edited) {
+  const m = new RegExp('<!-- server-config: ' + server + ' -->\\n```[^\\n]*\\n([\\s\\S]*?)```').exec(doc);
+  if (!m) return [`docs/deploy.md has no block marked "server-config: ${server}"`];
+  const have = new Set(edited.split('\n'));
+  return m[1].split('\n').filter((l) => l.trim() && !have.has(l)).map((l) => 'not in the snippet: ' + JSON.stringify(l));
 }
 
 // ---------- replies ----------
@@ -426,7 +436,20 @@ async function main() {
   const program = programSrc;
   const home = fixtures.ensure(path.join(work, 'fixtures'), 'sizes');
   const shipped = {};
-  for (const s of servers) shipped[s] = fs.readFileSync(SERVERS[s].snippet, 'utf8');
+  const doc = fs.readFileSync(DOC, 'utf8');
+  let failed = 0;
+  for (const s of servers) {
+    shipped[s] = fs.readFileSync(SERVERS[s].snippet, 'utf8');
+    let errs;
+    try {
+      errs = docLinesMissing(doc, s, operatorEdit(shipped[s], SERVERS[s].snippet, '/home/alice', 'change-me'));
+    } catch (e) {
+      errs = [String(e && e.message || e)];
+    }
+    const r = { failed: 0 };
+    report(`${s}: the block of docs/deploy.md is the installed snippet, edited as it says`, errs, r);
+    failed += r.failed;
+  }
 
   // What the dashboard must show: the drives and the home folder's entries
   // as the program itself lists them for www-data.
@@ -444,7 +467,6 @@ async function main() {
   });
   const ctx = { work, program, home, password: data.password, cases: data.cases, shipped, browser, expect };
   const results = [];
-  let failed = 0;
   try {
     for (const server of servers) {
       for (const node of ['shipped', 'open', 'locked']) {
