@@ -1,7 +1,9 @@
 # Install rules and CPack packages. Included from the top CMakeLists.txt.
 #
 #   Linux:   cmake --install build --prefix /usr   puts the program in
-#            /usr/lib/cgi-bin/plugin_disks, Debian's folder for CGI programs.
+#            /usr/lib/cgi-bin/plugin_disks, Debian's folder for CGI programs,
+#            the docs in /usr/share/doc/plugin-disks/ and the web servers'
+#            snippets in /etc (PLUGIN_CONF_DIR; DESTDIR applies).
 #            (cd build && cpack) writes the .deb and a .tar.gz of the same files.
 #   Windows: (cd build-win && cpack) writes a .zip holding plugin_disks.exe.
 #
@@ -18,7 +20,21 @@ set(PLUGIN_BIN_DIR ${PLUGIN_BIN_DIR_DEFAULT} CACHE STRING "Folder of the program
 set(PLUGIN_DOC_DIR ${PLUGIN_DOC_DIR_DEFAULT} CACHE STRING "Folder of the README and change log, under the install prefix")
 
 install(TARGETS plugin_disks RUNTIME DESTINATION ${PLUGIN_BIN_DIR})
+# The README and the guides link to docs/...: the same tree goes with them.
 install(FILES README.md CHANGELOG.md DESTINATION ${PLUGIN_DOC_DIR})
+install(FILES docs/deploy.md docs/api.md docs/dashboard-light.png docs/dashboard-dark.png
+  DESTINATION ${PLUGIN_DOC_DIR}/docs)
+install(DIRECTORY docs/schema DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.json")
+
+if(NOT WIN32)
+  # The servers' snippets, where Debian's servers look for them. They are
+  # configuration files: /etc, whatever the prefix, and conffiles in the
+  # .deb. Each holds the home folder and may hold the password.
+  set(PLUGIN_CONF_DIR /etc CACHE PATH "Folder of the web servers' configuration (absolute)")
+  install(FILES conf/apache2/plugin-disks.conf DESTINATION ${PLUGIN_CONF_DIR}/apache2/conf-available)
+  install(FILES conf/lighttpd/50-plugin-disks.conf DESTINATION ${PLUGIN_CONF_DIR}/lighttpd/conf-available)
+  install(FILES conf/nginx/plugin-disks.conf DESTINATION ${PLUGIN_CONF_DIR}/nginx/snippets)
+endif()
 
 # Debian's package names allow no underscore.
 set(CPACK_PACKAGE_NAME plugin-disks)
@@ -36,7 +52,7 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
-  # Both archives hold the same tree as the .deb: usr/lib/cgi-bin/plugin_disks.
+  # Both archives hold the same tree as the .deb: usr/... and etc/....
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION web)
@@ -44,7 +60,16 @@ else()
   # A static program: no shared library to depend on.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "apache2 | lighttpd | nginx")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "apache2 | lighttpd | nginx, fcgiwrap")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/conf/deb/conffiles
+    ${CMAKE_CURRENT_SOURCE_DIR}/conf/deb/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/conf/deb/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # The /etc files are installed by absolute path: into the package's tree,
+  # never into the machine's /etc while packing.
+  set(CPACK_SET_DESTDIR ON)
+  set(CPACK_INSTALL_PREFIX /usr)
 endif()
 
 include(CPack)

@@ -67,6 +67,7 @@ const char *const homes[] = {
     "D:\\",                  // ends with the separator
     nullptr,                 // 6: a path near the 1024-byte limit (below)
     "Z:\\d\xe9j\xe0 \"q\"\\\x01",
+    nullptr,                 // 7: one byte past the limit: refused (below)
 };
 
 // Names the tree builder picks from, besides names taken from the input.
@@ -321,7 +322,8 @@ void check_dirs(const check::jvalue &o, const std::string &home) {
                  "root_free_bytes", "root_pct", "count", "truncated",
                  "max_depth", "max_scan_entries", "scan_ms", "utc",
                  "entries"});
-  PROP(str(o.get("root")) == check::utf8_model(home.substr(0, 1023)), "root path altered");
+  PROP(home.size() <= 1023, "a home path of %zu bytes was listed, not refused", home.size());
+  PROP(str(o.get("root")) == check::utf8_model(home), "root path altered");
   // The volume's usage, when the home path names one.
   uint64_t total = 0, used = 0, free_b = 0, avail = 0;
   if (home.size() >= 2 && home[1] == ':' && !fake.volume_fails) {
@@ -492,8 +494,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   fake_reset();
   static std::string deep = long_home();
-  int home_sel = digit(1) % 7;
-  fake.home = home_sel == 5 ? deep.c_str() : homes[home_sel];
+  static std::string too_long = "C:\\" + std::string(1021, 'x');
+  int home_sel = digit(1) % 8;
+  fake.home = home_sel == 5 ? deep.c_str() : home_sel == 7 ? too_long.c_str() : homes[home_sel];
   fake.root_space.total = 1000;
   fake.root_space.free = 400;
   fake.root_space.avail = 300;

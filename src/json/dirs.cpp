@@ -70,12 +70,17 @@ static void write_refusal_head(const char *error) {
   OUT_LIT(",\"allowed_roots\":[\"workspace\",\"home\"]");
 }
 
-static void write_root_unavailable(const char *root) {
+// The root_unavailable refusal for root, with message saying why.
+static void write_root_unavailable(const char *root, const char *message) {
   write_refusal_head("root_unavailable");
   OUT_LIT(",\"requested\":");
   json_str(root);
-  OUT_LIT(",\"message\":\"this root does not exist on this node\"}\n");
+  OUT_LIT(",\"message\":");
+  json_str(message);
+  OUT_LIT("}\n");
 }
+
+static const char NO_ROOT[] = "this root does not exist on this node";
 
 // Lists the open folder it (at root_path) into list and closes it.
 // Returns the listed count.
@@ -224,7 +229,7 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
     return;
   }
   if (strcmp(root, "workspace") == 0) {
-    write_root_unavailable(root);
+    write_root_unavailable(root, NO_ROOT);
     return;
   }
   if (strcmp(root, "home") != 0) {
@@ -246,10 +251,16 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
   }
   const char *home = storage_home();
   if (!home || !home[0]) {
-    write_root_unavailable(root);
+    write_root_unavailable(root, NO_ROOT);
     return;
   }
+  // A cut path would name another folder, or none: refuse it instead.
   char root_path[1024];
+  if (strlen(home) >= sizeof root_path) {
+    write_root_unavailable(
+        root, "the home folder's path is longer than 1023 bytes");
+    return;
+  }
   copy_str(root_path, sizeof root_path, home);
   // The listed folder: home itself, or the folder sub below it, opened
   // now so that a folder that cannot be listed is refused before the

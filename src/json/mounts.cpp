@@ -70,6 +70,14 @@ static void fill_record(mount_info *m, const drive_row *row,
   m->root_len = row->root_len;
 }
 
+// The record of table (count > 0 records) that the reply lists last.
+static mount_info *last_listed(mount_info *table, int count) {
+  mount_info *last = &table[0];
+  for (int i = 1; i < count; i++)
+    if (mount_cmp(&table[i], last) > 0) last = &table[i];
+  return last;
+}
+
 // Applies the listing rules to row, in list order. probe is what the row
 // answered when it was asked with the others of its chunk, or NULL: then
 // it is asked here.
@@ -78,7 +86,6 @@ static void collect_one(collect_ctx *c, const drive_row *row,
   if (!drive_is_candidate(row)) return;
   mount_info *seen = same_place(c, row);
   if (seen && !mount_replaces(seen, row)) return;
-  if (!seen && c->count >= MAX_MOUNTS) return;
   space_info space;
   char fs_name[64];
   memset(&space, 0, sizeof space);
@@ -93,7 +100,17 @@ static void collect_one(collect_ctx *c, const drive_row *row,
     if (!storage_fs_name(row, fs_name, sizeof fs_name)) fs_name[0] = '\0';
   }
   if (!drive_has_room(row, &space)) return;
-  fill_record(seen ? seen : &c->table[c->count++], row, &space, fs_name);
+  mount_info *slot = seen;
+  if (!slot && c->count < MAX_MOUNTS) slot = &c->table[c->count++];
+  if (!slot) {
+    // A full table keeps the drives the reply lists first: the largest.
+    static mount_info next;  // too large for a thread's stack
+    fill_record(&next, row, &space, fs_name);
+    mount_info *last = last_listed(c->table, c->count);
+    if (mount_cmp(&next, last) < 0) *last = next;
+    return;
+  }
+  fill_record(slot, row, &space, fs_name);
 }
 
 // Asks the gathered rows that may hang all at once, then lists the rows in

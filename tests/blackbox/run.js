@@ -568,6 +568,6 @@ async function main() {
 }
 
 // Other runners (tests/hang) compare replies the same way.
-module.exports = { expandMacros, checkWhole };
+module.exports = { expandMacros, checkWhole, checkStdout };
 
 if (require.main === module) main();

@@ -30,12 +30,12 @@ function launch() {
 // Another host (for a password, or a plugin that cannot run), on a free port.
 // A command in `prefix` runs the host (for example in a mount namespace of
 // its own); it must end by executing its arguments.
-function startHost(args, prefix = []) {
+function startHost(args, prefix = [], timeoutMs = 10000) {
   return new Promise((resolve, reject) => {
     const command = [...prefix, process.execPath, path.join(REPO, 'host', 'server.js'), '--port', '0', ...args];
     const child = spawn(command[0], command.slice(1), { stdio: ['ignore', 'pipe', 'pipe'] });
     let out = '';
-    const timer = setTimeout(() => { child.kill(); reject(new Error('host did not start: ' + out)); }, 10000);
+    const timer = setTimeout(() => { child.kill(); reject(new Error('host did not start: ' + out)); }, timeoutMs);
     child.stdout.on('data', (c) => {
       out += c;
       const m = /listening on (http:\/\/[^\s]+?)\/?\n/.exec(out);

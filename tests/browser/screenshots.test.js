@@ -1,9 +1,11 @@
 // Screenshots of the dashboard with the real plugin's data, light and dark
 // (1100 px wide viewport, the whole page), over the demo home folder that
 // scripts/demo-home writes. A host of its own serves it; as root that host
-// runs in a private mount namespace where the demo folder is bound over
-// /home, so the page shows /home/alex rather than a scratch path (the
-// machine's own /home is untouched, and the binding ends with the host).
+// runs in a private mount namespace where tests/browser/demo-machine makes
+// a small made-up workstation (/, /home, a data disk and a USB stick, with
+// the demo folder as /home/alex) and the plugin runs chrooted into it, so
+// every drive and folder on the page is the demo's, none of this machine's.
+// Everything it mounts goes with the host.
 // They are written to $BROWSER_TMP; with UPDATE_SCREENSHOTS=1 to docs/
 // (docs/dashboard-light.png, docs/dashboard-dark.png, and
 // docs/dashboard-drill.png: two folders down, by clicking).
@@ -22,14 +24,23 @@ before(async () => {
   browser = await h.launch();
   fs.mkdirSync(OUT, { recursive: true });
   home = fs.mkdtempSync(path.join(process.env.BROWSER_TMP || os.tmpdir(), 'demo-home-'));
-  demo.write(path.join(home, 'alex'));
   if (process.getuid() === 0) {
-    const bind = ['unshare', '--mount', '--propagation', 'private',
-      'sh', '-c', 'mount --bind "$0" /home && exec "$@"', home];
-    // Where namespaces are not allowed the scratch path is shown instead.
-    host = await h.startHost(['--plugin', h.PLUGIN, '--home', '/home/alex'], bind).catch(() => null);
+    const machine = ['unshare', '--mount', '--propagation', 'private',
+      path.join(__dirname, 'demo-machine'), home, h.PLUGIN, '--',
+      'sh', '-c', 'exec "$0" "$@" --plugin "$PLUGIN_WRAPPER" --home /home/alex'];
+    // Where namespaces or loop devices are not allowed, this machine's
+    // drives and a scratch path are shown instead, but never written to docs/.
+    host = await h.startHost([], machine, 60000).catch((e) => {
+      if (process.env.UPDATE_SCREENSHOTS === '1') throw e;
+      return null;
+    });
+  } else if (process.env.UPDATE_SCREENSHOTS === '1') {
+    throw new Error('the screenshots in docs/ are taken as root, on the demo machine');
   }
-  if (!host) host = await h.startHost(['--plugin', h.PLUGIN, '--home', path.join(home, 'alex')]);
+  if (!host) {
+    demo.write(path.join(home, 'alex'));
+    host = await h.startHost(['--plugin', h.PLUGIN, '--home', path.join(home, 'alex')]);
+  }
 });
 after(async () => {
   await browser.close();

@@ -20,7 +20,8 @@
 //              a path stand for single bytes:
 //                { "dir": P }                   a folder (and its parents)
 //                { "file": P, "size": N }       a file of N bytes
-//                { "tmpfs": P, "size": "8m", "source": S }
+//                { "tmpfs": P, "size": "8m", "source": S,
+//                  "repeat": N }                N mounts, {i} in P: 001...
 //                { "bind": FROM, "to": P }
 //                { "fuse": P, "hang": "none"|"statfs"|"all",
 //                  "answer_statfs": N }         a hangfs mount
@@ -30,14 +31,16 @@
 //   deadlines  how many times the program must wait its 1 s deadline: the
 //              reply must end no sooner than that and within a margin after
 //   stdout     the whole reply, with the placeholders of tests/blackbox
-//              ({n}, {pct}, {pid}, {utc}, {ms}, {fffd}, {text:NAME})
+//              ({n}, {pct}, {pid}, {utc}, {ms}, {fffd}, {text:NAME}); or,
+//              as there, starts_with, ends_with, contains, not_contains,
+//              occurrences
 // After each case the held requests are answered (EIO) and nothing the
 // program left behind may outlive that by more than a few seconds.
 
 const fs = require('fs');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
-const { expandMacros, checkWhole } = require('../blackbox/run.js');
+const { expandMacros, checkStdout } = require('../blackbox/run.js');
 
 const DEADLINE_MS = 1000;
 const MARGIN_MS = 900;       // start, the reply and a busy machine
@@ -120,8 +123,12 @@ class Case {
     if (s.dir !== undefined) fs.mkdirSync(this.at(s.dir), { recursive: true });
     else if (s.file !== undefined) fs.writeFileSync(this.at(s.file), Buffer.alloc(s.size, 'y'));
     else if (s.tmpfs !== undefined) {
-      fs.mkdirSync(this.at(s.tmpfs), { recursive: true });
-      sh(['mount', '-t', 'tmpfs', '-o', `size=${s.size || '8m'}`, s.source || 'tmpfs', where(s.tmpfs)]);
+      // "repeat": N mounts N of them, {i} in the path standing for 001, 002, ...
+      for (let i = 1; i <= (s.repeat || 1); i++) {
+        const p = s.tmpfs.replace('{i}', String(i).padStart(3, '0'));
+        fs.mkdirSync(this.at(p), { recursive: true });
+        sh(['mount', '-t', 'tmpfs', '-o', `size=${s.size || '8m'}`, s.source || 'tmpfs', where(p)]);
+      }
     } else if (s.bind !== undefined) sh(['mount', '--bind', where(s.bind), where(s.to)]);
     else if (s.fuse !== undefined) await this.mountFuse(s);
     else if (s.drive !== undefined) {
@@ -218,6 +225,16 @@ class Case {
   }
 }
 
+// The case's expectations of standard output, with its texts expanded.
+function expectations(c, texts) {
+  const x = (t) => expandMacros(t, texts, c.name);
+  const e = {};
+  for (const k of ['stdout', 'starts_with', 'ends_with']) if (c[k] !== undefined) e[k] = x(c[k]);
+  for (const k of ['contains', 'not_contains']) if (c[k]) e[k] = c[k].map(x);
+  if (c.occurrences) e.occurrences = Object.fromEntries(Object.entries(c.occurrences).map(([t, n]) => [x(t), n]));
+  return e;
+}
+
 async function runCase(c, o, dir, texts) {
   const errs = [];
   const k = new Case(c, o, dir);
@@ -248,9 +265,8 @@ async function runCase(c, o, dir, texts) {
     const eof = await Promise.race([p.eof, sleep(SETTLE_MS).then(() => null)]);
     if (!eof) errs.push(`no end of file ${SETTLE_MS} ms after the file systems were released`);
     const stdout = eof ? eof.stdout : p.output();
-    const e = checkWhole('stdout', expandMacros(c.stdout, texts, c.name), stdout,
-      { platform: c.wine ? 'windows' : 'linux', sep: c.wine ? '\\' : '/' });
-    if (e) errs.push(e);
+    errs.push(...checkStdout(expectations(c, texts), stdout,
+      { platform: c.wine ? 'windows' : 'linux', sep: c.wine ? '\\' : '/' }));
     const stderr = await Promise.race([p.stderr, sleep(1000).then(() => '')]);
     if (stderr) errs.push('standard error: ' + stderr);
     let left = k.leftovers();

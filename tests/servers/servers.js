@@ -1,21 +1,26 @@
 'use strict';
-// Runs the program behind lighttpd, Apache 2.4 and nginx with fcgiwrap, as
-// docs/deploy.md configures them, and compares every reply with the program
-// run directly. Started by tests/servers/run (as root), which owns the work
-// folder and stops whatever this script leaves running.
+// Runs the installed program behind lighttpd, Apache 2.4 and nginx with
+// fcgiwrap, through the snippets the .deb installed in /etc, and compares
+// every reply with the program run directly. Started by tests/servers/run
+// (as root), which installs the .deb, owns the work folder, gives this
+// script a /run of its own and stops whatever this script leaves running.
 //
 //   node servers.js <work folder> <program> [server ...]
 //
-// For each server, twice (an open node, then a node with a password):
-//  - the site block of docs/deploy.md is rendered with the test's paths and
-//    included into the server's base configuration in this folder;
+// For each server, three times (the snippet as shipped, an open node, a
+// node with a password):
+//  - the installed snippet gets the operator's edit, in place: the home
+//    folder set (and, for the node with a password, the password line
+//    uncommented and set); as shipped it is left as it is. It is included
+//    into the server's base configuration in this folder;
 //  - the server is started in a session of its own on a free loopback port;
 //  - each request of cases.json for that node goes through it, and the
 //    reply (status, the program's header lines, body) must equal the
 //    program's own output for the same request, run as www-data, allowing
 //    pid, utc, scan_ms and live free-space figures to differ; headers the
 //    server adds are recorded and must be among `may_add`;
-//  - the dashboard is loaded through it in headless Chromium;
+//  - the dashboard is loaded through it in headless Chromium (not for the
+//    snippet as shipped, whose folder breakdown is refused);
 //  - the server is stopped, and none of the processes of its session may
 //    be left.
 
@@ -36,14 +41,14 @@ const RUN_AS = ['--reuid=www-data', '--regid=www-data', '--clear-groups'];
 const MAY_ADD = ['date', 'server', 'content-length', 'transfer-encoding', 'connection', 'keep-alive',
   'accept-ranges'];
 
-// What the blocks of docs/deploy.md name, and what the test puts there.
-const DOC_PROGRAM = '/usr/lib/cgi-bin/plugin_disks';
-const DOC_HOME = '/home/alice';
-const DOC_PASSWORD = 'change-me';
-const DOC_SOCKET = '/run/fcgiwrap.socket';
+// Where the .deb puts each server's snippet, and the socket the nginx
+// snippet names (Debian's fcgiwrap.socket; tests/servers/run gives this
+// script a /run of its own).
+const SOCKET = '/run/fcgiwrap.socket';
 
 const SERVERS = {
   lighttpd: {
+    snippet: '/etc/lighttpd/conf-available/50-plugin-disks.conf',
     // lighttpd opens its error log after it has dropped to www-data.
     prepare(inst) {
       const log = path.join(inst.dir, 'lighttpd.log');
@@ -53,16 +58,17 @@ const SERVERS = {
     start: (inst) => [['lighttpd', '/usr/sbin/lighttpd', ['-D', '-f', inst.conf]]],
   },
   apache2: {
+    snippet: '/etc/apache2/conf-available/plugin-disks.conf',
     start: (inst) => [['apache2', '/usr/sbin/apache2', ['-f', inst.conf, '-DFOREGROUND']]],
   },
   nginx: {
-    // fcgiwrap runs as www-data in a folder of its own that it can write
-    // to; nginx's workers (www-data) connect to its socket.
+    snippet: '/etc/nginx/snippets/plugin-disks.conf',
+    // fcgiwrap runs as www-data, as Debian's unit starts it (with its HOME,
+    // which it hands on to the program); nginx's workers (www-data)
+    // connect to its socket, which www-data may make in this /run.
     prepare(inst) {
-      inst.socketDir = path.join(inst.dir, 'fcgiwrap');
-      fs.mkdirSync(inst.socketDir);
-      chownWww(inst.socketDir);
-      inst.socket = path.join(inst.socketDir, 'socket');
+      inst.socket = SOCKET;
+      fs.rmSync(SOCKET, { force: true });
       for (const t of ['body', 'fastcgi', 'proxy', 'uwsgi', 'scgi']) {
         fs.mkdirSync(path.join(inst.dir, 'nginx-temp', t), { recursive: true });
       }
@@ -70,8 +76,8 @@ const SERVERS = {
       fs.symlinkSync('/etc/nginx/fastcgi_params', path.join(inst.dir, 'fastcgi_params'));
     },
     start: (inst) => [
-      ['fcgiwrap', '/usr/bin/setpriv', [...RUN_AS, '/usr/sbin/fcgiwrap', '-c', '2', '-p', inst.program,
-        '-s', 'unix:' + inst.socket], () => fs.existsSync(inst.socket)],
+      ['fcgiwrap', '/usr/bin/setpriv', [...RUN_AS, '/usr/bin/env', 'HOME=/var/www', '/usr/sbin/fcgiwrap', '-c', '2',
+        '-p', inst.program, '-s', 'unix:' + inst.socket], () => fs.existsSync(inst.socket)],
       ['nginx', '/usr/sbin/nginx', ['-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf]],
     ],
   },
@@ -183,15 +189,32 @@ function readLogs(files) {
 
 // ---------- configurations ----------
 
-function docBlock(doc, server) {
-  const m = new RegExp('<!-- server-config: ' + server + ' -->\\n```[^\\n]*\\n([\\s\\S]*?)```').exec(doc);
-  if (!m) throw new Error(`docs/deploy.md has no block marked "server-config: ${server}"`);
-  return m[1];
+// The operator's edit of a snippet as shipped: the one line that sets
+// USERPROFILE to "" gets the home folder; with a password, the one
+// commented-out ZEM_PASSWORD line is uncommented and set.
+function operatorEdit(shipped, where, home, password) {
+  const lines = shipped.split('\n');
+  const one = (test, what) => {
+    const at = lines.map((l, i) => (test(l) ? i : -1)).filter((i) => i >= 0);
+    if (at.length !== 1) throw new Error(`${where}: ${at.length} lines ${what}, expected one`);
+    return at[0];
+  };
+  const h = one((l) => !/^\s*#/.test(l) && l.includes('USERPROFILE') && l.includes('""'), 'set USERPROFILE to ""');
+  lines[h] = lines[h].replace('""', JSON.stringify(home));
+  if (password) {
+    const p = one((l) => /^\s*#/.test(l) && l.includes('ZEM_PASSWORD') && l.includes('change-me'), 'set ZEM_PASSWORD commented out');
+    lines[p] = lines[p].replace('#', '').replace('change-me', password);
+  }
+  return lines.join('\n');
 }
 
-function replaceAll(text, from, to, where) {
-  if (!text.includes(from)) throw new Error(`${where} does not name ${from}`);
-  return text.split(from).join(to);
+// Lines of the block of docs/deploy.md marked "server-config: <server>"
+// that the snippet, edited as the guide says, does not hold.
+function docLinesMissing(doc, server, edited) {
+  const m = new RegExp('<!-- server-config: ' + server + ' -->\\n```[^\\n]*\\n([\\s\\S]*?)```').exec(doc);
+  if (!m) return [`docs/deploy.md has no block marked "server-config: ${server}"`];
+  const have = new Set(edited.split('\n'));
+  return m[1].split('\n').filter((l) => l.trim() && !have.has(l)).map((l) => 'not in the snippet: ' + JSON.stringify(l));
 }
 
 // ---------- replies ----------
@@ -327,13 +350,9 @@ async function runInstance(ctx, server, node) {
   inst.port = await freePort();
   const pw = node === 'locked' ? password : '';
 
-  let site = docBlock(ctx.doc, server);
-  site = replaceAll(site, DOC_PROGRAM, program, `the ${server} block`);
-  site = replaceAll(site, DOC_HOME, ctx.home, `the ${server} block`);
-  site = replaceAll(site, DOC_PASSWORD, pw, `the ${server} block`);
-  if (inst.socket) site = replaceAll(site, DOC_SOCKET, inst.socket, `the ${server} block`);
-  const sitePath = path.join(dir, 'site.conf');
-  fs.writeFileSync(sitePath, site);
+  const sitePath = kind.snippet;
+  const shipped = ctx.shipped[server];
+  fs.writeFileSync(sitePath, node === 'shipped' ? shipped : operatorEdit(shipped, sitePath, ctx.home, pw));
   const base = fs.readFileSync(path.join(HERE, server + '.conf'), 'utf8');
   fs.writeFileSync(inst.conf, base.replace(/@WORK@/g, dir).replace(/@PORT@/g, String(inst.port)).replace(/@SITE@/g, sitePath));
 
@@ -349,7 +368,9 @@ async function runInstance(ctx, server, node) {
   }
   await waitUntil(() => canConnect(inst.port), server, mine[mine.length - 1], logs);
 
-  const vars = { ZEM_PASSWORD: pw, USERPROFILE: ctx.home };
+  // As shipped, USERPROFILE is set empty: fcgiwrap's own HOME must not
+  // take its place.
+  const vars = { ZEM_PASSWORD: pw, USERPROFILE: node === 'shipped' ? '' : ctx.home };
   const result = { server, node, port: inst.port, failed: 0, added: new Set(), statuses: new Set() };
   for (const c of ctx.cases.filter((x) => x.node === node)) {
     const headers = {};
@@ -360,6 +381,7 @@ async function runInstance(ctx, server, node) {
       const got = await request(inst.port, c.target, headers);
       const want = direct(program, c.target, headers, vars);
       const r = compare(c, got, want);
+      if (c.error && !got.body.includes(`"error":"${c.error}"`)) r.errs.push(`the reply is not the ${c.error} refusal`);
       errs = r.errs;
       r.added.forEach((h) => result.added.add(h));
       result.statuses.add(`${got.status} ${got.message}`);
@@ -370,11 +392,13 @@ async function runInstance(ctx, server, node) {
   }
 
   const id = `${server} (${node} node): dashboard in Chromium`;
-  try {
-    const d = await dashboard(ctx.browser, inst.port, node, password, ctx.expect);
-    report(id, d.problems, result, ` (${d.replies.length} replies: ${d.replies.join(', ')})`);
-  } catch (e) {
-    report(id, [String(e && e.stack || e)], result);
+  if (node !== 'shipped') {
+    try {
+      const d = await dashboard(ctx.browser, inst.port, node, password, ctx.expect);
+      report(id, d.problems, result, ` (${d.replies.length} replies: ${d.replies.join(', ')})`);
+    } catch (e) {
+      report(id, [String(e && e.stack || e)], result);
+    }
   }
 
   for (const s of mine.reverse()) {
@@ -407,13 +431,25 @@ async function main() {
   const servers = only.length ? only : Object.keys(SERVERS);
   for (const s of servers) if (!SERVERS[s]) throw new Error('unknown server ' + s);
 
-  // The servers run the program as www-data: a copy of it and the home
-  // fixture go where www-data can read them.
-  const program = path.join(work, 'cgi-bin', 'plugin_disks');
-  fs.mkdirSync(path.dirname(program), { mode: 0o755 });
-  fs.copyFileSync(programSrc, program);
-  fs.chmodSync(program, 0o755);
+  // The servers run the installed program as www-data: the home fixture
+  // goes where www-data can read it.
+  const program = programSrc;
   const home = fixtures.ensure(path.join(work, 'fixtures'), 'sizes');
+  const shipped = {};
+  const doc = fs.readFileSync(DOC, 'utf8');
+  let failed = 0;
+  for (const s of servers) {
+    shipped[s] = fs.readFileSync(SERVERS[s].snippet, 'utf8');
+    let errs;
+    try {
+      errs = docLinesMissing(doc, s, operatorEdit(shipped[s], SERVERS[s].snippet, '/home/alice', 'change-me'));
+    } catch (e) {
+      errs = [String(e && e.message || e)];
+    }
+    const r = { failed: 0 };
+    report(`${s}: the block of docs/deploy.md is the installed snippet, edited as it says`, errs, r);
+    failed += r.failed;
+  }
 
   // What the dashboard must show: the drives and the home folder's entries
   // as the program itself lists them for www-data.
@@ -429,12 +465,11 @@ async function main() {
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
-  const ctx = { work, program, home, password: data.password, cases: data.cases, doc: fs.readFileSync(DOC, 'utf8'), browser, expect };
+  const ctx = { work, program, home, password: data.password, cases: data.cases, shipped, browser, expect };
   const results = [];
-  let failed = 0;
   try {
     for (const server of servers) {
-      for (const node of ['open', 'locked']) {
+      for (const node of ['shipped', 'open', 'locked']) {
         let r;
         try {
           r = await runInstance(ctx, server, node);
@@ -447,6 +482,7 @@ async function main() {
       }
     }
   } finally {
+    for (const s of servers) fs.writeFileSync(SERVERS[s].snippet, shipped[s]);
     await browser.close();
     const left = await stopAll();
     for (const p of left) {

@@ -105,6 +105,20 @@ TEST_F(Dirs, RootRefusals) {
   }
 }
 
+// A home path that does not fit the root buffer is refused, not cut; one
+// byte less is read as it is.
+TEST_F(Dirs, OverLongHomeIsRefused) {
+  const std::string fits = "C:\\" + std::string(1020, 'a');
+  fake.home = fits.c_str();
+  EXPECT_NE(std::string::npos, dirs_body("home").find("\"root\":\"C:\\\\" + std::string(1020, 'a') + "\""));
+  const std::string too_long = fits + "b";
+  fake.home = too_long.c_str();
+  EXPECT_EQ("{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+                ",\"requested\":\"home\",\"message\":\"the home folder's path is longer than 1023 bytes\"}\n",
+            dirs_body("home"));
+  EXPECT_EQ(0, fake.open_handles);
+}
+
 TEST_F(Dirs, EmptyHomeWholeReply) {
   std::string out = capture_reply([] { action_dirs("home", stamp); });
   EXPECT_EQ(

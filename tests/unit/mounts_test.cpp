@@ -185,17 +185,34 @@ TEST_F(Mounts, DrivesThatDoNotAnswer) {
   }
 }
 
-TEST_F(Mounts, TableHoldsAtMost256) {
-  for (int i = 0; i < 300; i++) {
-    char root[16];
-    snprintf(root, sizeof root, "V%03d:\\", i);
-    fake_add_drive(DRIVE_LETTERS, root, root, 1000 + i, 1, 1);
+// Past 256 drives the table keeps those the reply lists first (the
+// largest; equal sizes by mount), wherever they come in the list.
+TEST_F(Mounts, TableKeepsThe256LargestDrives) {
+  struct order_case {
+    const char *what;
+    int (*size_of)(int i);  // of the i-th drive of 300
+    const char *first, *last;
+  };
+  const order_case cases[] = {
+      {"growing", [](int i) { return 1000 + i; }, "V299:\\\\", "V044:\\\\"},
+      {"shrinking", [](int i) { return 2000 - i; }, "V000:\\\\", "V255:\\\\"},
+      {"the largest last, the rest equal", [](int i) { return i == 299 ? 5000 : 1000; },
+       "V299:\\\\", "V254:\\\\"},
+  };
+  for (const order_case &c : cases) {
+    fake_reset();
+    for (int i = 0; i < 300; i++) {
+      char root[16];
+      snprintf(root, sizeof root, "V%03d:\\", i);
+      fake_add_drive(DRIVE_LETTERS, root, root, (uint64_t)c.size_of(i), 1, 1);
+    }
+    std::string body = mounts_body();
+    EXPECT_EQ(0u, body.find(head_with(256))) << c.what;
+    std::vector<std::string> listed = mounts_in(body);
+    ASSERT_EQ(256u, listed.size()) << c.what;
+    EXPECT_EQ(c.first, listed.front()) << c.what;
+    EXPECT_EQ(c.last, listed.back()) << c.what;
   }
-  std::string body = mounts_body();
-  EXPECT_EQ(0u, body.find(head_with(256)));
-  std::vector<std::string> listed = mounts_in(body);
-  ASSERT_EQ(256u, listed.size());
-  EXPECT_EQ("V255:\\\\", listed.front());  // the first 256 of the list, largest first
 }
 
 TEST_F(Mounts, InodesWhereThePlatformHasThem) {
