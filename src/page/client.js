@@ -152,8 +152,9 @@ function renderDirs(d, ok) {
   if (!ok) {
     var err = d && d.error ? String(d.error) : '';
     if (SUB && /^sub_/.test(err)) {
-      /* The folder shown went away or changed into something not listed:
-         said here, with the way up; nothing is asked again until then. */
+      /* The folder shown went away, or became something not listed: said
+         here, with the way up. Nothing is asked in return; a poll asks for
+         the same folder once per tick, as for any folder. */
       GONE.firstChild.textContent = err === 'sub_not_found' || err === 'sub_not_folder'
         ? 'This folder no longer exists.' : 'This folder cannot be listed (' + err + ').';
       GONE.classList.remove('hide');
