@@ -49,8 +49,10 @@
 //   {platform}  "linux" natively, "windows" under Wine
 //   {sep}       the path separator as JSON writes it: / or \\
 //   {home}      the case's home fixture path as JSON writes it
-// In env values and args only {home} and {sep} apply, unescaped (under Wine
-// {home} is the Z:\ form of the path). Everywhere:
+//   {home_fwd}  the same with forward slashes for backslashes (under Wine
+//               Z:/tmp/x; natively the same as {home})
+// In env values and args only {home}, {home_fwd} and {sep} apply,
+// unescaped (under Wine {home} is the Z:\ form of the path). Everywhere:
 //   {text:NAME} the file's named text NAME
 //   {rep:N:S}   S repeated N times (S without "}")
 //   {fffd}      U+FFFD as its three UTF-8 bytes: what a reply writes in
@@ -145,7 +147,7 @@ function jsonEscape(s) {
 // A pattern: a list of pieces, each literal text or a regular expression.
 function compile(template, ctx) {
   const pieces = [];
-  const re = /\{(pid|utc|ms|n|pct|platform|sep|home)\}/g;
+  const re = /\{(pid|utc|ms|n|pct|platform|sep|home|home_fwd)\}/g;
   let last = 0;
   let lit = '';
   for (let m; (m = re.exec(template));) {
@@ -158,9 +160,9 @@ function compile(template, ctx) {
       pieces.push({ re: new RegExp(VARYING[k], 'y'), name: k });
     } else if (k === 'platform') lit += ctx.platform;
     else if (k === 'sep') lit += jsonEscape(ctx.sep);
-    else if (k === 'home') {
-      if (ctx.home == null) throw new Error('{home} used without a home fixture');
-      lit += jsonEscape(ctx.home);
+    else if (k === 'home' || k === 'home_fwd') {
+      if (ctx.home == null) throw new Error(`{${k}} used without a home fixture`);
+      lit += jsonEscape(k === 'home' ? ctx.home : ctx.home.replace(/\\/g, '/'));
     }
   }
   lit += template.slice(last);
@@ -340,9 +342,9 @@ function runProcess(file, args, env) {
 }
 
 function substituteInput(s, ctx) {
-  return s.replace(/\{home\}/g, () => {
-    if (ctx.homeArg == null) throw new Error('{home} used without a home fixture');
-    return ctx.homeArg;
+  return s.replace(/\{home(_fwd)?\}/g, (m, fwd) => {
+    if (ctx.homeArg == null) throw new Error(m + ' used without a home fixture');
+    return fwd ? ctx.homeArg.replace(/\\/g, '/') : ctx.homeArg;
   }).replace(/\{sep\}/g, ctx.sep);
 }
 
