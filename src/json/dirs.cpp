@@ -8,37 +8,33 @@
 #include "json/writer.h"
 #include "plugin.h"
 
+// The name-surrogate bit of a reparse tag (IsReparseTagNameSurrogate).
+static const uint32_t TAG_NAME_SURROGATE = 0x20000000u;
+
+int is_link_entry(const dir_item *item) {
+  if (item->is_link) return 1;
+  if (!item->is_reparse) return 0;
+  return item->reparse_tag == 0 || (item->reparse_tag & TAG_NAME_SURROGATE);
+}
+
 int skip_entry(const dir_item *item) {
   const char *n = item->name;
   if (!n[0]) return 1;
   if (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))) return 1;
-  return item->is_link || item->is_mount;
+  return is_link_entry(item) || item->is_mount;
 }
 
-// dir, the separator and name into buf (1024 bytes). Returns 1 when the
-// whole path fits; otherwise buf holds as much of it as fits and 0 is
-// returned.
-static int join_path(char *buf, const char *dir, const char *name) {
-  enum { CAP = 1024 };
-  size_t d = strlen(dir);
-  size_t n = strlen(name);
-  int fits = d + 1 + n < CAP;
-  copy_str(buf, CAP, dir);
-  if (d + 1 < CAP) {
-    buf[d] = storage_sep;
-    copy_str(buf + d + 1, CAP - d - 1, name);
-  }
-  return fits;
+int enters_folder(const dir_item *item) {
+  return !item->recall_on_open && !item->recall_on_data_access;
 }
 
-uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
-                     const dir_iter *parent, const char *name) {
+uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
+                     const char *name) {
   if (depth > MAX_DEPTH || state->truncated) return 0;
   dir_iter it;
-  if (!storage_dir_open(&it, parent, name, path)) return 0;
+  if (!storage_dir_open(&it, parent, name, NULL)) return 0;
   uint64_t sum = 0;
   dir_item item;
-  char child[1024];
   while (storage_dir_next(&it, &item)) {
     if (skip_entry(&item)) continue;
     if (++state->scanned > MAX_SCAN_ENTRIES) {
@@ -47,9 +43,8 @@ uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
     }
     if (!item.is_dir)
       sum += item.size;
-    else if (join_path(child, path, item.name))
-      sum += sum_dir_win(child, depth + 1, state, &it, item.name);
-    // A folder whose path would not fit is one that cannot be listed.
+    else if (enters_folder(&item))
+      sum += sum_dir_win(depth + 1, state, &it, item.name);
   }
   storage_dir_close(&it);
   return sum;
@@ -96,13 +91,12 @@ static int list_root(const char *root_path, dir_entry *list,
       break;
     }
     dir_entry *e = &list[count++];
-    copy_str(e->name, sizeof e->name, item.name);
-    int fits = join_path(e->path, root_path, item.name);
+    copy_text(e->name, sizeof e->name, item.name);
     if (!item.is_dir) {
       e->bytes = item.size;
     } else {
       e->is_dir = 1;
-      e->bytes = fits ? sum_dir_win(e->path, 1, state, &it, item.name) : 0;
+      e->bytes = enters_folder(&item) ? sum_dir_win(1, state, &it, item.name) : 0;
     }
   }
   storage_dir_close(&it);
@@ -164,7 +158,7 @@ static void write_listing(const char *root, const char *root_path,
     OUT_LIT("{\"name\":");
     json_str(e->name);
     OUT_LIT(",\"path\":");
-    json_str(e->path);
+    json_path(root_path, storage_sep, e->name);
     out_fmt(",\"bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s}",
             (unsigned long long)e->bytes, pct_of(e->bytes, u->total),
             e->is_dir ? "true" : "false");

@@ -158,8 +158,9 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
         folder = i;
         break;
       }
-    if (folder == -2 || fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir)
-      return 0;
+    if (folder == -2) return 0;
+    fake.nodes[folder].opened++;
+    if (fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir) return 0;
   } else if (fake.root_unlistable) {
     return 0;
   }
@@ -194,6 +195,11 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->is_dir = n->is_dir;
     item->is_link = n->is_link;
     item->is_mount = n->is_mount;
+    item->is_reparse = n->is_reparse;
+    item->reparse_tag = n->reparse_tag;
+    item->recall_on_open = n->recall_on_open;
+    item->recall_on_data_access = n->recall_on_data_access;
+    item->offline = n->offline;
     f->next++;
     return 1;
   }
