@@ -135,24 +135,35 @@ void build_tree(const std::string &t) {
       name = t.substr(i, end - i);
       i = end + 1;
       name = name.c_str();
-      if (ns & 0x40) {  // long names: up to the 259-byte limit and past it
+      if (ns & 0x40) {  // long names: up to the 765-byte limit
         std::string base = name.empty() ? "n" : name;
-        while (name.size() < 300) name += base;
-        name.resize(240 + (ns & 0x1f));
+        while (name.size() < NAME_MAX_BYTES) name += base;
+        name.resize(NAME_MAX_BYTES - (ns & 0x1f));
       }
     }
     uint64_t size = ss < 200 ? ss : ((uint64_t)(ss - 199) << 32) + ss;
     int node = fake_add(parent, name.c_str(), size, fl & 1);
     fake.nodes[node].is_link = (fl >> 1) & 1 && (fl & 0x30) == 0x30;
     fake.nodes[node].unlistable = (fl >> 2) & 1 && (fl & 0xc0) == 0xc0;
+    // Reparse points: no valid tag, a symbolic link, a cloud file, a
+    // deduplicated file; and folders whose listing is not on this machine.
+    static const uint32_t tags[] = {0, 0xA000000C, 0x9000001A, 0x80000013};
+    if ((fl & 0x38) == 0x08) {
+      fake.nodes[node].is_reparse = 1;
+      fake.nodes[node].reparse_tag = tags[fl >> 6];
+    }
+    fake.nodes[node].recall_on_open = (fl & 0x3a) == 0x18;
+    fake.nodes[node].recall_on_data_access = (fl & 0x3a) == 0x1a;
   }
 }
 
 // ---- the folder walk, made again from the rules ----------------------
 
 bool skipped(const fake_node &n) {
+  bool link = n.is_link || (n.is_reparse && (n.reparse_tag == 0 ||
+                                             (n.reparse_tag & 0x20000000)));
   return !n.name[0] || strcmp(n.name, ".") == 0 || strcmp(n.name, "..") == 0 ||
-         n.is_link;
+         link;
 }
 
 // The folder a listing opens for the entry called name inside folder:
@@ -180,20 +191,23 @@ template <class F>
 void each_entry(int folder, F fn) {
   for (int i = 0; i < fake.n_nodes; i++) {
     const fake_node &n = fake.nodes[i];
-    if (n.parent == folder && !skipped(n) && !fn(n.name, n.size, n.is_dir != 0))
+    bool enters = !n.recall_on_open && !n.recall_on_data_access;
+    if (n.parent == folder && !skipped(n) &&
+        !fn(n.name, n.size, n.is_dir != 0, enters))
       return;
   }
   char name[16];
   for (int i = 0, n = bulk_in(folder); i < n; i++) {
     snprintf(name, sizeof name, "f%d", i);
-    if (!fn(name, 1, false)) return;
+    if (!fn(name, 1, false, true)) return;
   }
 }
 
-uint64_t walk(int folder, size_t path_len, int depth) {
+uint64_t walk(int folder, int depth) {
   if (depth > 8 || truncated || folder < 0) return 0;
   uint64_t sum = 0;
-  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir) {
+  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir,
+                         bool enters) {
     if (++scanned > scan_limit) {
       truncated = true;
       return false;
@@ -201,8 +215,7 @@ uint64_t walk(int folder, size_t path_len, int depth) {
     if (!is_dir) {
       sum += size;
     } else {
-      size_t child = path_len + 1 + strlen(name);
-      if (child < 1024) sum += walk(open_folder(folder, name), child, depth + 1);
+      if (enters) sum += walk(open_folder(folder, name), depth + 1);
     }
     return true;
   });
@@ -227,19 +240,18 @@ std::vector<entry> expected_entries(const std::string &listed, int folder) {
   scanned = 0;
   truncated = false;
   if (fake.root_unlistable) return out;
-  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir) {
+  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir,
+                         bool enters) {
     if (out.size() >= 512 || ++scanned > scan_limit) {
       truncated = true;
       return false;
     }
     entry e;
-    e.name = check::utf8_model(std::string(name).substr(0, 255));
-    std::string full = listed + "\\" + name;
-    e.path = check::utf8_model(full.substr(0, 1023));
+    // Names and paths are whole, whatever their length.
+    e.name = check::utf8_model(name);
+    e.path = check::utf8_model(listed + "\\" + name);
     e.is_dir = is_dir;
-    e.bytes = !is_dir ? size
-              : full.size() < 1024 ? walk(open_folder(folder, name), full.size(), 1)
-                                   : 0;
+    e.bytes = !is_dir ? size : enters ? walk(open_folder(folder, name), 1) : 0;
     out.push_back(e);
     return true;
   });
@@ -299,8 +311,11 @@ int below_folder(const std::string &norm, std::string *refusal) {
     for (int i = 0; i < fake.n_nodes && found < 0; i++)
       if (fake.nodes[i].parent == folder && name == fake.nodes[i].name) found = i;
     const fake_node *n = found >= 0 ? &fake.nodes[found] : nullptr;
-    *refusal = !n ? "sub_not_found" : n->is_link ? "sub_link" : n->is_mount ? "sub_mount"
-               : !n->is_dir ? "sub_not_folder" : n->unlistable ? "sub_unreadable" : "";
+    bool link = n && (n->is_link || (n->is_reparse && (n->reparse_tag == 0 ||
+                                                        (n->reparse_tag & 0x20000000))));
+    bool remote = n && (n->recall_on_open || n->recall_on_data_access);
+    *refusal = !n ? "sub_not_found" : link ? "sub_link" : n->is_mount ? "sub_mount"
+               : !n->is_dir ? "sub_not_folder" : n->unlistable || remote ? "sub_unreadable" : "";
     if (!refusal->empty()) return -2;
     folder = found;
     if (end == std::string::npos) return folder;

@@ -9,37 +9,33 @@
 #include "json/writer.h"
 #include "plugin.h"
 
+// The name-surrogate bit of a reparse tag (IsReparseTagNameSurrogate).
+static const uint32_t TAG_NAME_SURROGATE = 0x20000000u;
+
+int is_link_entry(const dir_item *item) {
+  if (item->is_link) return 1;
+  if (!item->is_reparse) return 0;
+  return item->reparse_tag == 0 || (item->reparse_tag & TAG_NAME_SURROGATE);
+}
+
 int skip_entry(const dir_item *item) {
   const char *n = item->name;
   if (!n[0]) return 1;
   if (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))) return 1;
-  return item->is_link || item->is_mount;
+  return is_link_entry(item) || item->is_mount;
 }
 
-// dir, the separator and name into buf (1024 bytes). Returns 1 when the
-// whole path fits; otherwise buf holds as much of it as fits and 0 is
-// returned.
-static int join_path(char *buf, const char *dir, const char *name) {
-  enum { CAP = 1024 };
-  size_t d = strlen(dir);
-  size_t n = strlen(name);
-  int fits = d + 1 + n < CAP;
-  copy_str(buf, CAP, dir);
-  if (d + 1 < CAP) {
-    buf[d] = storage_sep;
-    copy_str(buf + d + 1, CAP - d - 1, name);
-  }
-  return fits;
+int enters_folder(const dir_item *item) {
+  return !item->recall_on_open && !item->recall_on_data_access;
 }
 
-uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
-                     const dir_iter *parent, const char *name) {
+uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
+                     const char *name) {
   if (depth > MAX_DEPTH || state->truncated) return 0;
   dir_iter it;
-  if (!storage_dir_open(&it, parent, name, path)) return 0;
+  if (!storage_dir_open(&it, parent, name, NULL)) return 0;
   uint64_t sum = 0;
   dir_item item;
-  char child[1024];
   while (storage_dir_next(&it, &item)) {
     if (skip_entry(&item)) continue;
     if (++state->scanned > MAX_SCAN_ENTRIES) {
@@ -48,9 +44,8 @@ uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
     }
     if (!item.is_dir)
       sum += item.size;
-    else if (join_path(child, path, item.name))
-      sum += sum_dir_win(child, depth + 1, state, &it, item.name);
-    // A folder whose path would not fit is one that cannot be listed.
+    else if (enters_folder(&item))
+      sum += sum_dir_win(depth + 1, state, &it, item.name);
   }
   storage_dir_close(&it);
   return sum;
@@ -82,10 +77,9 @@ static void write_root_unavailable(const char *root, const char *message) {
 
 static const char NO_ROOT[] = "this root does not exist on this node";
 
-// Lists the open folder it (at root_path) into list and closes it.
-// Returns the listed count.
-static int list_open(dir_iter &it, const char *root_path, dir_entry *list,
-                     scan_state *state) {
+// Lists the open folder it into list and closes it. Returns the listed
+// count.
+static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   int count = 0;
   dir_item item;
   while (storage_dir_next(&it, &item)) {
@@ -96,13 +90,12 @@ static int list_open(dir_iter &it, const char *root_path, dir_entry *list,
       break;
     }
     dir_entry *e = &list[count++];
-    copy_str(e->name, sizeof e->name, item.name);
-    int fits = join_path(e->path, root_path, item.name);
+    copy_text(e->name, sizeof e->name, item.name);
     if (!item.is_dir) {
       e->bytes = item.size;
     } else {
       e->is_dir = 1;
-      e->bytes = fits ? sum_dir_win(e->path, 1, state, &it, item.name) : 0;
+      e->bytes = enters_folder(&item) ? sum_dir_win(1, state, &it, item.name) : 0;
     }
   }
   storage_dir_close(&it);
@@ -114,7 +107,7 @@ static int list_root(const char *root_path, dir_entry *list,
                      scan_state *state) {
   dir_iter it;
   if (!storage_dir_open(&it, NULL, NULL, root_path)) return 0;
-  return list_open(it, root_path, list, state);
+  return list_open(it, list, state);
 }
 
 struct root_usage {
@@ -142,8 +135,10 @@ static root_usage read_root_usage(const char *root_path) {
   return u;
 }
 
+// listed is the folder listed: root_path, or the sub folder below it.
 static void write_listing(const char *root, const char *root_path,
-                          const char *sub, const root_usage *u, const dir_entry *list,
+                          const char *sub, const char *listed,
+                          const root_usage *u, const dir_entry *list,
                           int count, const scan_state *state,
                           long long scan_ms, const char *stamp) {
   json_header();
@@ -176,7 +171,7 @@ static void write_listing(const char *root, const char *root_path,
     OUT_LIT("{\"name\":");
     json_str(e->name);
     OUT_LIT(",\"path\":");
-    json_str(e->path);
+    json_path(listed, storage_sep, e->name);
     out_fmt(",\"bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s}",
             (unsigned long long)e->bytes, pct_of(e->bytes, u->total),
             e->is_dir ? "true" : "false");
@@ -291,12 +286,12 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
   // The depth limit counts from the listed folder, home or sub alike.
   storage_readahead_begin(listed, MAX_DEPTH, MAX_DIR_ENTRIES,
                           MAX_SCAN_ENTRIES);
-  int count = sub[0] ? list_open(below, listed, list, &state)
+  int count = sub[0] ? list_open(below, list, &state)
                      : list_root(listed, list, &state);
   storage_readahead_end();
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  write_listing(root, root_path, sub, &usage, list, count, &state, scan_ms,
-                stamp);
+  write_listing(root, root_path, sub, listed, &usage, list, count, &state,
+                scan_ms, stamp);
   free(list);
 }

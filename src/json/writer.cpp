@@ -52,45 +52,72 @@ static int utf8_seq_len(const unsigned char *s) {
   return len;
 }
 
+// s without its quotation marks, as json_str writes it.
+static void json_chars(FILE *f, const char *s) {
+  // Runs of bytes that need nothing done go out in one write.
+  const char *run = s;
+  while (*s) {
+    unsigned char c = (unsigned char)*s;
+    if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+      s++;
+      continue;
+    }
+    if (c >= 0x80) {
+      int len = utf8_seq_len((const unsigned char *)s);
+      if (len) {
+        s += len;
+        continue;
+      }
+    }
+    if (s > run) fwrite(run, 1, (size_t)(s - run), f);
+    run = ++s;
+    switch (c) {
+      case '\t': fputs("\\t", f); break;
+      case '\n': fputs("\\n", f); break;
+      case '\r': fputs("\\r", f); break;
+      case '"': fputs("\\\"", f); break;
+      case '\\': fputs("\\\\", f); break;
+      default:
+        if (c >= 0x80) fputs("\xEF\xBF\xBD", f);
+        else fprintf(f, "\\u%04x", c);
+        break;
+    }
+  }
+  if (s > run) fwrite(run, 1, (size_t)(s - run), f);
+}
+
 // Every reply says it is UTF-8, so it must be, whatever bytes a name
 // holds: valid UTF-8 goes out unchanged and each byte that is not part of
 // a well-formed sequence becomes U+FFFD.
 void json_str(const char *s) {
   FILE *f = reply_out();
   putc('"', f);
-  if (s) {
-    // Runs of bytes that need nothing done go out in one write.
-    const char *run = s;
-    while (*s) {
-      unsigned char c = (unsigned char)*s;
-      if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-        s++;
-        continue;
-      }
-      if (c >= 0x80) {
-        int len = utf8_seq_len((const unsigned char *)s);
-        if (len) {
-          s += len;
-          continue;
-        }
-      }
-      if (s > run) fwrite(run, 1, (size_t)(s - run), f);
-      run = ++s;
-      switch (c) {
-        case '\t': fputs("\\t", f); break;
-        case '\n': fputs("\\n", f); break;
-        case '\r': fputs("\\r", f); break;
-        case '"': fputs("\\\"", f); break;
-        case '\\': fputs("\\\\", f); break;
-        default:
-          if (c >= 0x80) fputs("\xEF\xBF\xBD", f);
-          else fprintf(f, "\\u%04x", c);
-          break;
-      }
-    }
-    if (s > run) fwrite(run, 1, (size_t)(s - run), f);
-  }
+  if (s) json_chars(f, s);
   putc('"', f);
+}
+
+void json_path(const char *dir, char sep, const char *name) {
+  FILE *f = reply_out();
+  putc('"', f);
+  json_chars(f, dir);
+  char between[2] = {sep, '\0'};
+  json_chars(f, between);
+  json_chars(f, name);
+  putc('"', f);
+}
+
+void copy_text(char *dst, size_t cap, const char *src) {
+  copy_str(dst, cap, src);
+  size_t n = strlen(dst);
+  if (!src || src[n] == '\0') return;
+  // Cut: step back over a character the cut went into.
+  size_t start = n;
+  while (start > 0 && n - start < 3 &&
+         ((unsigned char)dst[start - 1] & 0xC0) == 0x80)
+    start--;
+  if (start > 0 && (unsigned char)dst[start - 1] >= 0xC0 &&
+      (size_t)utf8_seq_len((const unsigned char *)src + start - 1) > n - start + 1)
+    dst[start - 1] = '\0';
 }
 
 void copy_str(char *dst, size_t cap, const char *src) {

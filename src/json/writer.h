@@ -25,10 +25,16 @@ void out_fmt(const char *fmt, ...)
 void json_header(void);
 // s as a JSON string literal; NULL writes "".
 void json_str(const char *s);
+// dir, sep and name as one JSON string literal: the joined text as
+// json_str would write it, without joining it anywhere first.
+void json_path(const char *dir, char sep, const char *name);
 // Bounded copy into dst (capacity cap >= 1) that always terminates;
 // NULL src gives the empty string.
 void copy_str(char *dst, size_t cap, const char *src);
 // 100 * n / d as a double clamped to 0..100; 0 when d is 0.
+// copy_str that never cuts inside a UTF-8 character: a character that
+// would not fit whole is left out.
+void copy_text(char *dst, size_t cap, const char *src);
 double pct_of(uint64_t n, uint64_t d);
 
 // The response stamp: t as "%Y-%m-%dT%H:%M:%SZ" into buf (40 bytes), or

@@ -2,24 +2,25 @@
 
 #include <windows.h>
 
-#include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
+#include "storage/drives_win32.h"
 #include "storage/storage.h"
-#include "storage/text_win32.h"
+#include "storage/wide_win32.h"
 
 int storage_each_drive(drive_fn fn, void *ctx) {
-  char list[511];
-  DWORD len = GetLogicalDriveStringsA(sizeof list, list);
+  WCHAR list[511];
+  DWORD len = GetLogicalDriveStringsW(511, list);
   // A list that did not fit is reported by a length above the buffer's.
-  if (len == 0 || len > sizeof list) return 0;
+  if (len == 0 || len > 511) return 0;
   int rows = 0;
   drive_row row;
-  for (const char *root = list; *root; root += strlen(root) + 1) {
+  for (const WCHAR *root = list; *root; root += wcslen(root) + 1) {
     memset(&row, 0, sizeof row);
     row.kind = DRIVE_LETTERS;  // its type comes from storage_probe
-    snprintf(row.device, sizeof row.device, "%s", root);
-    snprintf(row.mount, sizeof row.mount, "%s", root);
+    wide_to_utf8(root, -1, row.device, sizeof row.device);
+    wide_to_utf8(root, -1, row.mount, sizeof row.mount);
     fn(&row, ctx);
     rows++;
   }
@@ -27,8 +28,10 @@ int storage_each_drive(drive_fn fn, void *ctx) {
 }
 
 int storage_space(const char *path, space_info *out) {
+  WCHAR wide[1024];
+  if (utf8_to_wide(path, wide, 1024) < 0) return 0;
   ULARGE_INTEGER avail, total, free_bytes;
-  if (!GetDiskFreeSpaceExA(path, &avail, &total, &free_bytes)) return 0;
+  if (!GetDiskFreeSpaceExW(wide, &avail, &total, &free_bytes)) return 0;
   out->total = total.QuadPart;
   out->free = free_bytes.QuadPart;
   out->avail = avail.QuadPart;
@@ -39,12 +42,18 @@ int storage_space(const char *path, space_info *out) {
 }
 
 int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
-  char name[64];
-  if (!GetVolumeInformationA(row->mount, NULL, 0, NULL, NULL, NULL, name,
-                             sizeof name))
+  WCHAR root[1024], name[64];
+  if (utf8_to_wide(row->mount, root, 1024) < 0 ||
+      !GetVolumeInformationW(root, NULL, 0, NULL, NULL, NULL, name, 64))
     return 0;
-  text_up(name, buf, (int)cap);
+  wide_to_utf8(name, -1, buf, cap);
   return 1;
+}
+
+int storage_drive_type(const char *root) {
+  WCHAR wide[1024];
+  if (utf8_to_wide(root, wide, 1024) < 0) return DRIVE_TYPE_NO_ROOT_DIR;
+  return (int)GetDriveTypeW(wide);
 }
 
 // Only a path in drive form ("C:...") names a volume: "C:\".

@@ -175,8 +175,9 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
         folder = i;
         break;
       }
-    if (folder == -2 || fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir)
-      return 0;
+    if (folder == -2) return 0;
+    fake.nodes[folder].opened++;
+    if (fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir) return 0;
   } else if (fake.root_unlistable) {
     return 0;
   }
@@ -201,10 +202,12 @@ int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
       }
     if (found < 0) return BELOW_MISSING;
     const fake_node *f = &fake.nodes[found];
-    if (f->is_link) return BELOW_LINK;
+    // As the Windows backend tells them: a name-surrogate tag, or none.
+    if (f->is_link || (f->is_reparse && (f->reparse_tag == 0 || (f->reparse_tag & 0x20000000u))))
+      return BELOW_LINK;
     if (f->is_mount) return BELOW_MOUNT;
     if (!f->is_dir) return BELOW_NOT_DIR;
-    if (f->unlistable) return BELOW_UNREADABLE;
+    if (f->unlistable || f->recall_on_open || f->recall_on_data_access) return BELOW_UNREADABLE;
     folder = found;
     if (!slash) break;
     p = slash + 1;
@@ -229,6 +232,11 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->is_dir = n->is_dir;
     item->is_link = n->is_link;
     item->is_mount = n->is_mount;
+    item->is_reparse = n->is_reparse;
+    item->reparse_tag = n->reparse_tag;
+    item->recall_on_open = n->recall_on_open;
+    item->recall_on_data_access = n->recall_on_data_access;
+    item->offline = n->offline;
     f->next++;
     return 1;
   }

@@ -23,12 +23,18 @@ struct fake_drive {
 // the root folder).
 struct fake_node {
   int parent;
-  char name[260];
+  char name[NAME_MAX_BYTES + 1];
   uint64_t size;
   int is_dir;
   int is_link;
   int is_mount;
+  int is_reparse;      // the reparse fields of dir_item, handed out as set
+  uint32_t reparse_tag;
+  int recall_on_open;
+  int recall_on_data_access;
+  int offline;
   int unlistable;      // opening it fails
+  int opened;          // storage_dir_open calls that asked for it
 };
 
 struct fake_platform {

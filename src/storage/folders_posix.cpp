@@ -188,6 +188,11 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   item->is_dir = 0;
   item->is_link = 0;
   item->is_mount = 0;
+  item->is_reparse = 0;  // this platform has no reparse points
+  item->reparse_tag = 0;
+  item->recall_on_open = 0;
+  item->recall_on_data_access = 0;
+  item->offline = 0;
   const char *name = e->d_name;
   if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))) {
     // This folder and its parent, which may well be on another mount:

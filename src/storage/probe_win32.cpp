@@ -6,9 +6,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "storage/drives_win32.h"
 #include "storage/storage.h"
 
-// GetDriveTypeA, GetDiskFreeSpaceExA and GetVolumeInformationA on a
+// GetDriveTypeW, GetDiskFreeSpaceExW and GetVolumeInformationW on a
 // network drive whose server is gone can block for a long time. Each drive is asked on a
 // worker thread of its own, all at once; the caller waits for them until
 // the deadline and gives up on the rest. A worker given up keeps its own
@@ -28,7 +29,7 @@ DWORD WINAPI probe_worker(LPVOID arg) {
   probe_job *job = (probe_job *)arg;
   drive_probe *p = &job->probe;
   // Under Wine even the drive type is read from the file system itself.
-  p->drive_type = (int)GetDriveTypeA(job->row.mount);
+  p->drive_type = storage_drive_type(job->row.mount);
   p->space_ok = storage_space(job->row.mount, &p->space);
   if (p->space_ok && job->want_name)
     p->name_ok = storage_fs_name(&job->row, p->fs_name, sizeof p->fs_name);

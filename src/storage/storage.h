@@ -36,7 +36,7 @@ enum {
   DRIVE_MOUNT_TABLE = 2,  // the mounted file systems of a mount table
 };
 
-// GetDriveTypeA's value for a root that is not usable.
+// GetDriveTypeW's value for a root that is not usable.
 enum { DRIVE_TYPE_NO_ROOT_DIR = 1 };
 
 // One drive as the platform lists it, before any rule is applied.
@@ -101,13 +101,25 @@ int storage_volume_of(const char *path, char *buf, size_t cap);
 
 // ---- folders ---------------------------------------------------------
 
+// The longest name a folder entry can have, in bytes of UTF-8: 255 UTF-16
+// units on Windows, 255 bytes on Linux.
+enum { NAME_MAX_BYTES = 765 };
+
 struct dir_item {
-  char name[260];   // the whole name, at most 259 bytes
-  uint64_t size;    // a file's size; 0 for the rest
+  char name[NAME_MAX_BYTES + 1];  // the whole name
+  uint64_t size;    // a file's size (its length, not the blocks it uses);
+                    // 0 for the rest
   int is_dir;
-  int is_link;      // a link or reparse point of any kind
+  int is_link;      // a link, on a platform that marks links as such
   int is_mount;     // another mount begins here (a mount point on a
                     // platform whose mount points are no reparse points)
+  // Windows marks links and much else with a reparse point; these say
+  // what the platform said, and src/json decides what is a link.
+  int is_reparse;           // FILE_ATTRIBUTE_REPARSE_POINT
+  uint32_t reparse_tag;     // its tag as the platform gave it
+  int recall_on_open;       // FILE_ATTRIBUTE_RECALL_ON_OPEN
+  int recall_on_data_access;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+  int offline;              // FILE_ATTRIBUTE_OFFLINE
 };
 
 // An open folder listing.
@@ -117,9 +129,11 @@ struct dir_iter {
   int has_first;
 };
 
-// Opens a folder for listing. parent, when given, is the open listing that
-// holds the folder and name its entry name; path is the folder's whole
-// path. Links are never followed. Returns 1, or 0 when it cannot be listed.
+// Opens a folder for listing. With parent NULL it opens the folder path
+// (the root of a walk). Otherwise parent is an open listing and name the
+// entry it last handed out through storage_dir_next; path is not looked at,
+// so a folder opens whatever the length of its path. Links are never
+// followed. Returns 1, or 0 when it cannot be listed.
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *path);
 // The next entry into item. Returns 1, or 0 when no further entry can be

@@ -1,16 +1,15 @@
-// The storage layer on Windows: the process, the clock, the environment
-// and the text of the calls.
+// The storage layer on Windows: the process, the clock and the
+// environment.
 
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include "storage/storage.h"
-#include "storage/text_win32.h"
+#include "storage/wide_win32.h"
 
 const char storage_platform[] = "windows";
 const char storage_sep = '\\';
@@ -29,48 +28,15 @@ int storage_gmtime(int64_t t, struct tm *out) {
 
 uint64_t storage_ticks_ms(void) { return (uint64_t)GetTickCount64(); }
 
-// ---- text ------------------------------------------------------------
-//
-// Texts above this layer are UTF-8. The manifest makes UTF-8 the code page
-// of the ANSI calls, so nothing needs converting; Windows before 10 1903
-// ignores it, and there names are turned from the legacy code page into
-// UTF-8 on the way up and paths back on the way down. A text that cannot
-// be converted is passed on as it is.
-
-static int acp_is_utf8(void) {
-  static int known = -1;
-  if (known < 0) known = GetACP() == CP_UTF8;
-  return known;
-}
-
-// in (code page from) into out (code page to, capacity cap), terminated.
-static void convert(UINT from, UINT to, const char *in, char *out, int cap) {
-  WCHAR wide[1024];
-  int n = MultiByteToWideChar(from, 0, in, -1, wide, 1024);
-  if (n <= 0 || WideCharToMultiByte(to, 0, wide, -1, out, cap, NULL, NULL) <= 0) {
-    snprintf(out, (size_t)cap, "%s", in);
-    return;
-  }
-  out[cap - 1] = '\0';
-}
-
-// A text of the platform's into UTF-8.
-void text_up(const char *in, char *out, int cap) {
-  if (acp_is_utf8()) snprintf(out, (size_t)cap, "%s", in);
-  else convert(CP_ACP, CP_UTF8, in, out, cap);
-}
-
-// A UTF-8 path into the platform's text.
-void text_down(const char *in, char *out, int cap) {
-  if (acp_is_utf8()) snprintf(out, (size_t)cap, "%s", in);
-  else convert(CP_UTF8, CP_ACP, in, out, cap);
-}
-
+// USERPROFILE as UTF-8, read through the wide call: the 8-bit one would
+// hand it over in the legacy code page. NULL when it is not set.
 const char *storage_home(void) {
-  const char *home = getenv("USERPROFILE");
-  if (!home || acp_is_utf8()) return home;
-  static char utf8[3 * 1024];
-  text_up(home, utf8, sizeof utf8);
+  static WCHAR wide[WIDE_PATH_CAP];
+  static char utf8[3 * WIDE_PATH_CAP];
+  SetLastError(0);
+  DWORD n = GetEnvironmentVariableW(L"USERPROFILE", wide, WIDE_PATH_CAP);
+  if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return NULL;
+  if (n >= WIDE_PATH_CAP) return NULL;  // longer than any path can be
+  wide_to_utf8(wide, (int)n, utf8, sizeof utf8);
   return utf8;
 }
-

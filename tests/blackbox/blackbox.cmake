@@ -53,24 +53,6 @@ if(PLUGIN_EXE)
     TIMEOUT 900)
 endif()
 
-# The .exe built without its UTF-8 manifest stands for Windows before 10
-# 1903, where the ANSI calls speak the legacy code page: the cases of
-# names in that code page must give the same bytes.
-set(PLUGIN_EXE_LEGACY "" CACHE FILEPATH "The Windows build without the UTF-8 manifest")
-if(PLUGIN_EXE_LEGACY)
-  add_test(NAME blackbox_wine_legacy_code_page
-    COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/run.js --wine
-      --program ${PLUGIN_EXE_LEGACY}
-      --fixtures ${BLACKBOX_FIXTURES}
-      --schemas ${BLACKBOX_SCHEMAS}
-      --filter "legacy code page"
-      ${BLACKBOX_DIR}/cases)
-  set_tests_properties(blackbox_wine_legacy_code_page PROPERTIES
-    FIXTURES_REQUIRED blackbox_trees
-    ENVIRONMENT "WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/blackbox-wineprefix-legacy;WINE=${BLACKBOX_WINE}"
-    TIMEOUT 600)
-endif()
-
 if(CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
   add_test(NAME mounts_vs_df
     COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/mounts_vs_df.js $<TARGET_FILE:plugin_disks>)

@@ -144,7 +144,7 @@ const generators = {
     });
   },
 
-  // Names in UTF-8 beyond any one legacy code page: Latin accents and
+  // Names in UTF-8 beyond any one code page: Latin accents and
   // Japanese. Totals: Música 300, Téléchargements 200, 日本語.txt 50.
   'utf8-names'(root) {
     const music = dir(path.join(root, 'Música'));
@@ -153,13 +153,38 @@ const generators = {
     file(path.join(root, '日本語.txt'), 50);
   },
 
-  // Names that the legacy Western code page (1252) holds, and Wine gives a
-  // program without the UTF-8 manifest in that code page. Totals: Música
-  // 300, Téléchargements 200.
+  // Names that the Western code page (1252) holds. Totals: Música 300,
+  // Téléchargements 200.
   'latin-names'(root) {
     const music = dir(path.join(root, 'Música'));
     file(path.join(music, 'canción.mp3'), 300);
     file(path.join(dir(path.join(root, 'Téléchargements')), 'été.pdf'), 200);
+  },
+
+  // Long paths. Under the root: a{90}/a{90}/a{90}/f (5 bytes; that folder's
+  // path passes 259 bytes), b{200} five levels deep with f (7 bytes) on
+  // level 6 (its folder's path passes 1023 bytes), and a 255-byte name
+  // with a folder beneath it (3 bytes).
+  'long-paths'(root) {
+    const chain = (name, levels, size) => {
+      let d = root;
+      for (let i = 0; i < levels; i++) d = dir(path.join(d, name));
+      file(path.join(d, 'f'), size);
+    };
+    chain('a'.repeat(90), 3, 5);
+    chain('b'.repeat(200), 5, 7);
+    file(path.join(dir(path.join(root, 'n'.repeat(255), 'sub')), 'f'), 3);
+  },
+
+  // Names of many multi-byte characters, each as long as a Linux name can
+  // be: 日 x 85 (255 bytes) three levels deep with f (9 bytes), so the
+  // deepest folder's path passes 259 UTF-16 units; U+1F600 x 63 (252
+  // bytes, two UTF-16 units each; 11 bytes); é x 127 (254 bytes; 2 bytes).
+  'wide-names'(root) {
+    const sun = '\u65e5'.repeat(85);
+    file(path.join(dir(path.join(root, sun, sun, sun)), 'f'), 9);
+    file(path.join(root, '\u{1F600}'.repeat(63)), 11);
+    file(path.join(root, '\u00e9'.repeat(127)), 2);
   },
 
   // Names that are not valid UTF-8: Latin-1 bytes, a lone 0xFF, and a

@@ -49,8 +49,13 @@
 //   {platform}  "linux" natively, "windows" under Wine
 //   {sep}       the path separator as JSON writes it: / or \\
 //   {home}      the case's home fixture path as JSON writes it
-// In env values and args only {home} and {sep} apply, unescaped (under Wine
-// {home} is the Z:\ form of the path). Everywhere:
+//   {home_fwd}  the same with forward slashes for backslashes (under Wine
+//               Z:/tmp/x; natively the same as {home})
+//   {home_unc}  under Wine only: the fixture as a network path,
+//               \\fixtures\trees\NAME (the runner maps that share to the
+//               fixture folder in the prefix's dosdevices/unc)
+// In env values and args only {home}, {home_fwd}, {home_unc} and {sep} apply,
+// unescaped (under Wine {home} is the Z:\ form of the path). Everywhere:
 //   {text:NAME} the file's named text NAME
 //   {rep:N:S}   S repeated N times (S without "}")
 //   {fffd}      U+FFFD as its three UTF-8 bytes: what a reply writes in
@@ -145,7 +150,7 @@ function jsonEscape(s) {
 // A pattern: a list of pieces, each literal text or a regular expression.
 function compile(template, ctx) {
   const pieces = [];
-  const re = /\{(pid|utc|ms|n|pct|platform|sep|home)\}/g;
+  const re = /\{(pid|utc|ms|n|pct|platform|sep|home|home_fwd|home_unc)\}/g;
   let last = 0;
   let lit = '';
   for (let m; (m = re.exec(template));) {
@@ -158,9 +163,12 @@ function compile(template, ctx) {
       pieces.push({ re: new RegExp(VARYING[k], 'y'), name: k });
     } else if (k === 'platform') lit += ctx.platform;
     else if (k === 'sep') lit += jsonEscape(ctx.sep);
-    else if (k === 'home') {
-      if (ctx.home == null) throw new Error('{home} used without a home fixture');
-      lit += jsonEscape(ctx.home);
+    else if (k === 'home_unc') {
+      if (ctx.homeUnc == null) throw new Error('{home_unc} used without a home fixture under Wine');
+      lit += jsonEscape(ctx.homeUnc);
+    } else if (k === 'home' || k === 'home_fwd') {
+      if (ctx.home == null) throw new Error(`{${k}} used without a home fixture`);
+      lit += jsonEscape(k === 'home' ? ctx.home : ctx.home.replace(/\\/g, '/'));
     }
   }
   lit += template.slice(last);
@@ -340,9 +348,12 @@ function runProcess(file, args, env) {
 }
 
 function substituteInput(s, ctx) {
-  return s.replace(/\{home\}/g, () => {
-    if (ctx.homeArg == null) throw new Error('{home} used without a home fixture');
-    return ctx.homeArg;
+  return s.replace(/\{home_unc\}/g, () => {
+    if (ctx.homeUnc == null) throw new Error('{home_unc} used without a home fixture under Wine');
+    return ctx.homeUnc;
+  }).replace(/\{home(_fwd)?\}/g, (m, fwd) => {
+    if (ctx.homeArg == null) throw new Error(m + ' used without a home fixture');
+    return fwd ? ctx.homeArg.replace(/\\/g, '/') : ctx.homeArg;
   }).replace(/\{sep\}/g, ctx.sep);
 }
 
@@ -397,16 +408,33 @@ class Runner {
     }
   }
 
+  // Wine serves \\SERVER\SHARE from the link dosdevices/unc/SERVER/SHARE:
+  // \\fixtures\trees is made to name the folder of the home trees.
+  uncShare(treesDir) {
+    const link = path.join(this.winePrefix, 'dosdevices', 'unc', 'fixtures', 'trees');
+    let current = null;
+    try { current = fs.readlinkSync(link); } catch (e) { /* not there yet */ }
+    if (current !== treesDir) {
+      fs.mkdirSync(path.dirname(link), { recursive: true });
+      const tmp = `${link}.tmp-${process.pid}`;
+      fs.rmSync(tmp, { force: true });
+      fs.symlinkSync(treesDir, tmp);
+      fs.renameSync(tmp, link);
+    }
+    return '\\\\fixtures\\trees';
+  }
+
   stopWine() {
     spawnSync('wineserver', ['-k'], { env: this.wineEnv(), stdio: 'ignore' });
   }
 
   async runCase(c) {
-    const ctx = { platform: this.platform, sep: this.sep, home: null, homeArg: null };
+    const ctx = { platform: this.platform, sep: this.sep, home: null, homeArg: null, homeUnc: null };
     if (c.home) {
       const p = fixtures.ensure(this.fixtureBase, c.home);
       ctx.homeArg = this.o.wine ? winPath(p) : p;
       ctx.home = ctx.homeArg;
+      if (this.o.wine) ctx.homeUnc = this.uncShare(path.dirname(p)) + '\\' + path.basename(p);
     }
     const env = {};
     const caseEnv = Object.assign({}, c.env);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -213,14 +214,25 @@ TEST_F(Dirs, TiesByNameBytes) {
 }
 
 TEST_F(Dirs, LongNamesAndTrailingSeparator) {
+  // The longest name there is, 255 UTF-16 units, is 765 bytes of UTF-8:
+  // written whole in name and in path.
   fake.home = "C:\\Users\\u\\";
-  std::string name(259, 'n');
-  name[254] = 'X';
-  name[255] = 'Y';
+  std::string name;
+  for (int i = 0; i < 255; i++) name += "\xE2\x82\xAC";  // U+20AC, 3 bytes
   fake_add(-1, name.c_str(), 1, 0);
   std::string body = dirs_body("home");
-  EXPECT_EQ("\"" + name.substr(0, 255) + "\"", field(body, "name"));
+  EXPECT_EQ("\"" + name + "\"", field(body, "name"));
   EXPECT_EQ("\"C:\\\\Users\\\\u\\\\\\\\" + name + "\"", field(body, "path"));
+}
+
+TEST_F(Dirs, NamesEqualInTheirFirstBytesStillOrder) {
+  // Names are never cut, so two names that differ only past byte 255
+  // still come in the order of their bytes.
+  std::string common(300, 'n');
+  fake_add(-1, (common + "b").c_str(), 4, 0);
+  fake_add(-1, (common + "a").c_str(), 4, 0);
+  EXPECT_EQ((std::vector<listed>{{common + "a", 4, false}, {common + "b", 4, false}}),
+            entries_of(dirs_body("home")));
 }
 
 TEST_F(Dirs, EntryCap) {
@@ -282,11 +294,11 @@ TEST_F(Dirs, TruncationCascade) {
   state.scanned = 1;
   // a counts b (2), b counts 119998 files (to 120000) and trips on the next;
   // a then trips on c.txt, which adds nothing.
-  EXPECT_EQ(119998u, sum_dir_win("C:\\u\\a", 1, &state, &root, "a"));
+  EXPECT_EQ(119998u, sum_dir_win(1, &state, &root, "a"));
   EXPECT_EQ(1, state.truncated);
   EXPECT_EQ(120002u, state.scanned);
   // Once truncated, no folder is opened.
-  EXPECT_EQ(0u, sum_dir_win("C:\\u\\e", 1, &state, &root, "e"));
+  EXPECT_EQ(0u, sum_dir_win(1, &state, &root, "e"));
   storage_dir_close(&root);
 
   std::string body = dirs_body("home");
@@ -316,7 +328,7 @@ TEST_F(Dirs, DepthLimit) {
   EXPECT_EQ("false", field(body, "truncated"));
 
   scan_state state = {0, 0};
-  EXPECT_EQ(0u, sum_dir_win("C:\\u\\x", MAX_DEPTH + 1, &state, nullptr, nullptr));
+  EXPECT_EQ(0u, sum_dir_win(MAX_DEPTH + 1, &state, nullptr, nullptr));
   EXPECT_EQ(0u, state.scanned);
 }
 
@@ -339,30 +351,94 @@ TEST_F(Dirs, UnlistableFolders) {
   EXPECT_EQ("false", field(body, "truncated"));
 }
 
-TEST_F(Dirs, PathsThatDoNotFit) {
-  // A root path of 1000 bytes: "sub/deeper-folder-name..." no longer fits
-  // in 1024 bytes below it, so that folder counts as one that cannot be
-  // listed; file sizes beside it still count.
+TEST_F(Dirs, PathsOfAnyLength) {
+  // A root path of 1000 bytes and folders whose paths reach far past 1023
+  // bytes: every one inside the depth limit is walked, and each listed
+  // path is written whole.
   std::string home = "C:\\" + std::string(997, 'h');
   fake.home = home.c_str();
   int sub = fake_add(-1, "sub", 0, 1);
   fake_add(sub, "file", 10, 0);
-  int deep = fake_add(sub, std::string(40, 'd').c_str(), 0, 1);
-  fake_add(deep, "lost", 1000, 0);
-  std::string long_name(30, 'w');
+  int deep = sub;
+  for (int level = 2; level <= 8; level++)
+    deep = fake_add(deep, std::string(200, (char)('0' + level)).c_str(), 0, 1);
+  fake_add(deep, "found", 1000, 0);
+  std::string long_name(255, 'w');
   int wide = fake_add(-1, long_name.c_str(), 0, 1);
-  fake_add(wide, "lost", 1000, 0);
-  fake_add(-1, std::string(40, 'f').c_str(), 3, 0);
+  fake_add(wide, "found", 1000, 0);
   std::string body = dirs_body("home");
-  std::vector<listed> expected = {
-      {"sub", 10, true}, {std::string(40, 'f'), 3, false}, {long_name, 0, true}};
+  std::vector<listed> expected = {{"sub", 1010, true}, {long_name, 1000, true}};
   EXPECT_EQ(expected, entries_of(body));
-  // The listed path is cut to the 1023 bytes that fit.
   size_t at = body.find("\"name\":\"" + long_name + "\"");
-  std::string expected_path = home + "\\" + long_name.substr(0, 1023 - home.size() - 1);
-  std::string escaped;
-  for (char ch : expected_path) escaped += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-  EXPECT_EQ("\"" + escaped + "\"", field(body, "path", at));
+  EXPECT_EQ("\"C:\\\\" + std::string(997, 'h') + "\\\\" + long_name + "\"",
+            field(body, "path", at));
+}
+
+// What each kind of reparse point counts for: a link is neither listed
+// nor walked; any other reparse point is data, counted at its size (a file)
+// or walked (a folder), except a folder whose listing is not on this
+// machine, which is listed with 0 and never opened.
+TEST_F(Dirs, ReparsePointsByTag) {
+  struct reparse_case {
+    const char *what;
+    uint32_t tag;
+    int is_dir;
+    int recall_on_open, recall_on_data_access, offline;
+    bool listed;
+    uint64_t bytes;  // when listed
+    bool opened;     // the folder was asked to open
+  };
+  const uint32_t SYMLINK = 0xA000000C, MOUNT_POINT = 0xA0000003,
+                 CLOUD = 0x9000001A, CLOUD_3 = 0x9000301A, DEDUP = 0x80000013,
+                 WOF = 0x80000017, UNKNOWN = 0x00001234, WSL_LINK = 0xA000001D;
+  const reparse_case cases[] = {
+      {"symbolic link to a file", SYMLINK, 0, 0, 0, 0, false, 0, false},
+      {"symbolic link to a folder", SYMLINK, 1, 0, 0, 0, false, 0, false},
+      {"junction or mount point", MOUNT_POINT, 1, 0, 0, 0, false, 0, false},
+      {"WSL symbolic link", WSL_LINK, 0, 0, 0, 0, false, 0, false},
+      {"tag 0 (Wine's Unix symbolic link)", 0, 1, 0, 0, 0, false, 0, false},
+      {"tag 0 on a file", 0, 0, 0, 0, 0, false, 0, false},
+      {"cloud placeholder file", CLOUD, 0, 0, 1, 1, true, 700, false},
+      {"cloud file, other tag variant", CLOUD_3, 0, 0, 0, 0, true, 700, false},
+      {"cloud folder, populated", CLOUD, 1, 0, 0, 0, true, 40, true},
+      {"cloud folder, recall on open", CLOUD, 1, 1, 0, 0, true, 0, false},
+      {"cloud folder, recall on data access", CLOUD, 1, 0, 1, 0, true, 0, false},
+      {"offline folder", 0, 1, 0, 0, 1, true, 40, true},
+      {"deduplicated file", DEDUP, 0, 0, 0, 0, true, 700, false},
+      {"WOF compressed file", WOF, 0, 0, 0, 0, true, 700, false},
+      {"unknown tag, file", UNKNOWN, 0, 0, 0, 0, true, 700, false},
+      {"unknown tag, folder", UNKNOWN, 1, 0, 0, 0, true, 40, true},
+  };
+  for (const reparse_case &c : cases) {
+    fake_reset();
+    fake.home = "C:\\u";
+    // The same entry once at the root and once inside a plain folder.
+    int n = fake_add(-1, "x", c.is_dir ? 0 : 700, c.is_dir);
+    int outer = fake_add(-1, "outer", 0, 1);
+    fake_add(outer, "plain", 1, 0);
+    int inner = fake_add(outer, "x", c.is_dir ? 0 : 700, c.is_dir);
+    for (int at : {n, inner}) {
+      fake_node &node = fake.nodes[at];
+      // Tag 0 on its own is no reparse point; the "offline folder" row is
+      // a plain folder with the offline attribute.
+      node.is_reparse = c.tag != 0 || std::string(c.what).find("tag 0") != std::string::npos;
+      node.reparse_tag = c.tag;
+      node.recall_on_open = c.recall_on_open;
+      node.recall_on_data_access = c.recall_on_data_access;
+      node.offline = c.offline;
+      if (c.is_dir) fake_add(at, "data", 40, 0);
+    }
+    std::vector<listed> expected = {{"outer", 1 + (c.listed ? c.bytes : 0), true}};
+    if (c.listed) expected.push_back({"x", c.bytes, c.is_dir != 0});
+    std::sort(expected.begin(), expected.end(), [](const listed &a, const listed &b) {
+      return a.bytes != b.bytes ? a.bytes > b.bytes : a.name < b.name;
+    });
+    std::string body = dirs_body("home");
+    EXPECT_EQ(expected, entries_of(body)) << c.what;
+    EXPECT_EQ(std::to_string(expected.size()), field(body, "count")) << c.what;
+    EXPECT_EQ(c.opened ? 1 : 0, fake.nodes[n].opened) << c.what;
+    EXPECT_EQ(c.opened ? 1 : 0, fake.nodes[inner].opened) << c.what;
+  }
 }
 
 TEST_F(Dirs, ReadAheadSpansTheWalkWithItsBounds) {
@@ -407,6 +483,20 @@ class DirsSub : public Dirs {
     fake.nodes[fake_add(music, "mnt", 0, 1)].is_mount = 1;
     fake.nodes[fake_add(music, "locked", 0, 1)].unlistable = 1;
     fake_add(-1, "file.txt", 5, 0);
+    // Reparse points as Windows lists them: a junction (a name surrogate),
+    // a Unix link under Wine (tag 0), a cloud folder not on this machine,
+    // and a deduplicated folder (data like any other).
+    reparse(fake_add(music, "junction", 0, 1), 0xA0000003u);
+    reparse(fake_add(music, "wine-link", 0, 1), 0);
+    int cloud = fake_add(music, "cloud", 0, 1);
+    reparse(cloud, 0x9000601Au);
+    fake.nodes[cloud].recall_on_data_access = 1;
+    fake_add(fake_add(music, "dedup", 0, 1), "d.bin", 9, 0);
+    reparse(fake.n_nodes - 2, 0x80000013u);
+  }
+  static void reparse(int node, uint32_t tag) {
+    fake.nodes[node].is_reparse = 1;
+    fake.nodes[node].reparse_tag = tag;
   }
 };
 
@@ -429,6 +519,10 @@ TEST_F(DirsSub, WholeReply) {
   // The usage is that of the home folder's volume.
   EXPECT_STREQ("C:\\", fake.last_volume);
   EXPECT_STREQ("C:\\Users\\u\\Music\\Rock", fake.readahead_root);
+}
+
+TEST_F(DirsSub, AReparsePointThatIsNoLinkIsOpened) {
+  EXPECT_EQ((std::vector<listed>{{"d.bin", 9, false}}), entries_of(sub_body("Music/dedup")));
 }
 
 TEST_F(DirsSub, EmptySubIsTheHomeReply) {
@@ -459,6 +553,9 @@ TEST_F(DirsSub, Refusals) {
       {"Music/link/x", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/link/x\"}\n"},
       {"Music/mnt/", "home", "\"sub_mount\"," + allowed + ",\"requested\":\"Music/mnt\"}\n"},
       {"Music/locked", "home", "\"sub_unreadable\"," + allowed + ",\"requested\":\"Music/locked\"}\n"},
+      {"Music/junction", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/junction\"}\n"},
+      {"Music/wine-link/x", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/wine-link/x\"}\n"},
+      {"Music/cloud", "home", "\"sub_unreadable\"," + allowed + ",\"requested\":\"Music/cloud\"}\n"},
       // The root is settled first: its refusals stay as they are.
       {"..", "workspace",
        "\"root_unavailable\"," + allowed +
@@ -470,7 +567,7 @@ TEST_F(DirsSub, Refusals) {
     EXPECT_EQ("{\"ok\":false,\"error\":" + c.body, sub_body(c.sub, c.root)) << c.sub.substr(0, 40);
   }
   // A malformed sub is refused before anything is opened or asked.
-  EXPECT_EQ(7, fake.below_opens);
+  EXPECT_EQ(10, fake.below_opens);
   EXPECT_EQ(0, fake.readahead_begins);
   EXPECT_EQ(0, fake.probes);
 }
