@@ -229,14 +229,6 @@ TEST_F(Dirs, NamesEqualInTheirFirstBytesStillOrder) {
             entries_of(dirs_body("home")));
 }
 
-TEST_F(Dirs, RootCutNeverSplitsACharacter) {
-  // 1021 bytes then a 3-byte character: the cut at 1023 bytes leaves the
-  // character out whole.
-  std::string home = "C:\\" + std::string(1018, 'h') + "\xE2\x82\xAC" + "tail";
-  fake.home = home.c_str();
-  EXPECT_EQ("\"C:\\\\" + std::string(1018, 'h') + "\"", field(dirs_body("home"), "root"));
-}
-
 TEST_F(Dirs, EntryCap) {
   struct cap_case {
     int entries;
