@@ -20,7 +20,8 @@
 // body is exactly one object followed by one LF, with "ok" first; the
 // numbers and fields of each action hold what the request and the
 // platform say they must (the folder sizes against a walk of the tree made
-// here); every listing handle is closed; the page is the same bytes for
+// here, from the home folder or the folder sub names below it); every
+// listing handle is closed; the page is the same bytes for
 // every request with the same embedding.
 
 #include <fcntl.h>
@@ -37,6 +38,7 @@
 
 #include "check.h"
 #include "front/gate.h"
+#include "front/query.h"
 #include "front/route.h"
 #include "json/actions.h"
 #include "page/page.h"
@@ -232,13 +234,14 @@ struct entry {
   }
 };
 
-std::vector<entry> expected_entries(const std::string &home) {
+// The listing of folder (-1: the root) whose path is listed.
+std::vector<entry> expected_entries(const std::string &listed, int folder) {
   std::vector<entry> out;
   scanned = 0;
   truncated = false;
   if (fake.root_unlistable) return out;
-  each_entry(-1, [&](const char *name, uint64_t size, bool is_dir,
-                     bool enters) {
+  each_entry(folder, [&](const char *name, uint64_t size, bool is_dir,
+                         bool enters) {
     if (out.size() >= 512 || ++scanned > scan_limit) {
       truncated = true;
       return false;
@@ -246,13 +249,78 @@ std::vector<entry> expected_entries(const std::string &home) {
     entry e;
     // Names and paths are whole, whatever their length.
     e.name = check::utf8_model(name);
-    e.path = check::utf8_model(home.substr(0, 1023) + "\\" + name);
+    e.path = check::utf8_model(listed + "\\" + name);
     e.is_dir = is_dir;
-    e.bytes = !is_dir ? size : enters ? walk(open_folder(-1, name), 1) : 0;
+    e.bytes = !is_dir ? size : enters ? walk(open_folder(folder, name), 1) : 0;
     out.push_back(e);
     return true;
   });
   return out;
+}
+
+// The sub parameter as the rules read it: absent or empty (given false),
+// or its normal form (a trailing '/' dropped), or the refusal its form gets.
+struct sub_model {
+  bool given = false;
+  std::string norm;
+  std::string refusal;  // "sub_invalid", "sub_too_long", or empty
+};
+
+sub_model model_sub(const char *qs) {
+  sub_model m;
+  char raw[3 * 1024 + 5];
+  size_t len = 0;
+  get_query_val_len(qs, "sub", raw, sizeof raw, &len);
+  if (!len) return m;
+  m.given = true;
+  std::string v(raw, len);
+  if (v.size() > 1 && v.back() == '/') v.pop_back();
+  if (v.size() > 1024) {
+    m.refusal = "sub_too_long";
+    return m;
+  }
+  size_t start = 0;
+  for (;;) {
+    size_t end = v.find('/', start);
+    std::string name = v.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string("\\:\0", 3)) != std::string::npos) {
+      m.refusal = "sub_invalid";
+      return m;
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  m.norm = v;
+  return m;
+}
+
+// The folder that the normal form norm names below the root, following
+// the first node of each name, or -2 with the refusal it gets.
+int below_folder(const std::string &norm, std::string *refusal) {
+  if (fake.root_unlistable) {
+    *refusal = "sub_unreadable";
+    return -2;
+  }
+  int folder = -1;
+  size_t start = 0;
+  for (;;) {
+    size_t end = norm.find('/', start);
+    std::string name = norm.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    int found = -1;
+    for (int i = 0; i < fake.n_nodes && found < 0; i++)
+      if (fake.nodes[i].parent == folder && name == fake.nodes[i].name) found = i;
+    const fake_node *n = found >= 0 ? &fake.nodes[found] : nullptr;
+    bool link = n && (n->is_link || (n->is_reparse && (n->reparse_tag == 0 ||
+                                                        (n->reparse_tag & 0x20000000))));
+    bool remote = n && (n->recall_on_open || n->recall_on_data_access);
+    *refusal = !n ? "sub_not_found" : link ? "sub_link" : n->is_mount ? "sub_mount"
+               : !n->is_dir ? "sub_not_folder" : n->unlistable || remote ? "sub_unreadable" : "";
+    if (!refusal->empty()) return -2;
+    folder = found;
+    if (end == std::string::npos) return folder;
+    start = end + 1;
+  }
 }
 
 std::string pct_text(uint64_t n, uint64_t d) {
@@ -328,12 +396,31 @@ void check_mounts(const check::jvalue &o) {
   }
 }
 
-void check_dirs(const check::jvalue &o, const std::string &home) {
-  check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root",
-                 "root_label", "root_total_bytes", "root_used_bytes",
-                 "root_free_bytes", "root_pct", "count", "truncated",
-                 "max_depth", "max_scan_entries", "scan_ms", "utc",
-                 "entries"});
+void check_dirs(const check::jvalue &o, const std::string &home, const sub_model &sub) {
+  if (sub.given)
+    check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root", "sub",
+                   "root_label", "root_total_bytes", "root_used_bytes",
+                   "root_free_bytes", "root_pct", "count", "truncated",
+                   "max_depth", "max_scan_entries", "scan_ms", "utc",
+                   "entries"});
+  else
+    check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root",
+                   "root_label", "root_total_bytes", "root_used_bytes",
+                   "root_free_bytes", "root_pct", "count", "truncated",
+                   "max_depth", "max_scan_entries", "scan_ms", "utc",
+                   "entries"});
+  PROP(!sub.given || sub.refusal.empty(), "a malformed sub was listed");
+  std::string listed = home;
+  int folder = -1;
+  if (sub.given) {
+    PROP(str(o.get("sub")) == check::utf8_model(sub.norm), "sub altered");
+    std::string refusal;
+    folder = below_folder(sub.norm, &refusal);
+    PROP(folder != -2, "a sub the platform refuses (%s) was listed", refusal.c_str());
+    std::string native = sub.norm;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    listed = home + "\\" + native;
+  }
   PROP(home.size() <= 1023, "a home path of %zu bytes was listed, not refused", home.size());
   PROP(str(o.get("root")) == check::utf8_model(home), "root path altered");
   // The volume's usage, when the home path names one.
@@ -380,7 +467,7 @@ void check_dirs(const check::jvalue &o, const std::string &home) {
     }
     got.push_back(x);
   }
-  std::vector<entry> want = expected_entries(home);
+  std::vector<entry> want = expected_entries(listed, folder);
   PROP(boolean(o.get("truncated")) == truncated, "truncated %d, expected %d",
        (int)boolean(o.get("truncated")), (int)truncated);
   std::sort(got.begin(), got.end());
@@ -408,12 +495,28 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
   if (!o.members[0].second.b) {
     static const char *const codes[] = {"unknown_action", "missing_root",
                                         "root_not_allowed", "root_unavailable",
-                                        "out_of_memory"};
+                                        "out_of_memory", "sub_invalid", "sub_too_long",
+                                        "sub_not_found", "sub_not_folder", "sub_link",
+                                        "sub_mount", "sub_unreadable"};
     PROP(o.members.size() >= 2 && o.members[1].first == "error", "refusal without error");
     const std::string &code = str(o.get("error"));
     bool known = false;
     for (const char *c : codes) known |= code == c;
     PROP(known, "unknown error code %s", code.c_str());
+    // A dirs request for home with a sub: its form is refused first, then
+    // what the platform finds on the way.
+    char action[64], root[32];
+    get_query_val(qs, "action", action, sizeof action);
+    get_query_val(qs, "root", root, sizeof root);
+    sub_model sub = model_sub(qs);
+    if (strcmp(action, "dirs") == 0 && strcmp(root, "home") == 0 && sub.given) {
+      std::string want = sub.refusal;
+      if (want.empty() && home && *home && strlen(home) < 1024) below_folder(sub.norm, &want);
+      if (!want.empty()) PROP(code == want, "%s, expected %s", code.c_str(), want.c_str());
+    }
+    bool of_sub = code.compare(0, 4, "sub_") == 0;
+    PROP(!of_sub || (strcmp(action, "dirs") == 0 && strcmp(root, "home") == 0 && sub.given),
+         "%s without a sub to refuse", code.c_str());
     PROP(!o.get("utc") && !o.get("pid") && !o.get("plugin"), "refusal carries a head key");
     if (o.get("requested")) {
       // A byte the reply had to replace comes back as three (U+FFFD).
@@ -422,7 +525,7 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
       for (size_t at = req.find("\xef\xbf\xbd"); at != std::string::npos;
            at = req.find("\xef\xbf\xbd", at + 3))
         bytes -= 2;
-      PROP(bytes <= 63, "requested value longer than its buffer");
+      PROP(bytes <= (of_sub ? 3076u : 63u), "requested value longer than its buffer");
     }
     return;
   }
@@ -443,9 +546,8 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
   } else {
     PROP(action == "dirs", "action %s", action.c_str());
     PROP(home && *home, "dirs answered without a home folder");
-    check_dirs(o, home);
+    check_dirs(o, home, model_sub(qs));
   }
-  (void)qs;
 }
 
 std::string page_seen[2];

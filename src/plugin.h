@@ -9,4 +9,5 @@ enum {
   MAX_SCAN_ENTRIES = 120000,  // entries one breakdown may look at
   MAX_DIR_ENTRIES = 512,      // records in the folder listing
   MAX_MOUNTS = 256,           // records in a drive table
+  MAX_SUB_BYTES = 1024,       // longest folder path below home (sub=)
 };

@@ -10,7 +10,8 @@ static int hex_val(unsigned char c) {
 }
 
 // Decodes %XX and '+' in place. A '%' without two hex digits stays as is.
-static void url_decode(char *s) {
+// Returns the decoded length, counting any zero byte a %00 gave.
+static size_t url_decode(char *s) {
   char *out = s;
   for (const char *in = s; *in;) {
     int hi, lo;
@@ -26,10 +27,18 @@ static void url_decode(char *s) {
     }
   }
   *out = '\0';
+  return (size_t)(out - s);
 }
 
 int get_query_val(const char *qs, const char *name, char *buf, size_t cap) {
+  size_t len;
+  return get_query_val_len(qs, name, buf, cap, &len);
+}
+
+int get_query_val_len(const char *qs, const char *name, char *buf, size_t cap,
+                      size_t *len) {
   buf[0] = '\0';
+  *len = 0;
   if (!qs || !*qs) return 0;
   size_t name_len = strlen(name);
   const char *seg = qs;
@@ -44,6 +53,6 @@ int get_query_val(const char *qs, const char *name, char *buf, size_t cap) {
   if (n > cap - 1) n = cap - 1;
   memcpy(buf, val, n);
   buf[n] = '\0';
-  url_decode(buf);
+  *len = url_decode(buf);
   return 1;
 }

@@ -7,3 +7,7 @@
 // Returns 1 when such a segment exists (its value may be empty), else 0;
 // buf always ends up terminated, empty when nothing was found.
 int get_query_val(const char *qs, const char *name, char *buf, size_t cap);
+// As get_query_val; *len gets the decoded length, which counts the zero
+// bytes a %00 put into the value (so a caller can tell one was there).
+int get_query_val_len(const char *qs, const char *name, char *buf, size_t cap,
+                      size_t *len);

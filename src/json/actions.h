@@ -1,6 +1,8 @@
 // The JSON API: dispatch and the three actions.
 #pragma once
 
+#include <stddef.h>
+
 // Answers one JSON request for the raw query string qs. Returns 0.
 int mode_json(const char *qs);
 
@@ -8,3 +10,8 @@ int mode_json(const char *qs);
 void action_info(const char *stamp);
 void action_mounts(const char *stamp);
 void action_dirs(const char *root, const char *stamp);
+// The breakdown of a folder below home: sub_val is the decoded sub value
+// of sub_len bytes (zero bytes a %00 put there included); an empty one
+// lists home itself, as action_dirs does.
+void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
+                     const char *stamp);

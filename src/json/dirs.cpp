@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "front/sub_path.h"
 #include "json/actions.h"
 #include "json/mounts.h"
 #include "json/writer.h"
@@ -76,11 +77,9 @@ static void write_root_unavailable(const char *root, const char *message) {
 
 static const char NO_ROOT[] = "this root does not exist on this node";
 
-// Lists the root folder into list. Returns the listed count.
-static int list_root(const char *root_path, dir_entry *list,
-                     scan_state *state) {
-  dir_iter it;
-  if (!storage_dir_open(&it, NULL, NULL, root_path)) return 0;
+// Lists the open folder it into list and closes it. Returns the listed
+// count.
+static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   int count = 0;
   dir_item item;
   while (storage_dir_next(&it, &item)) {
@@ -101,6 +100,14 @@ static int list_root(const char *root_path, dir_entry *list,
   }
   storage_dir_close(&it);
   return count;
+}
+
+// Lists the root folder into list. Returns the listed count.
+static int list_root(const char *root_path, dir_entry *list,
+                     scan_state *state) {
+  dir_iter it;
+  if (!storage_dir_open(&it, NULL, NULL, root_path)) return 0;
+  return list_open(it, list, state);
 }
 
 struct root_usage {
@@ -128,7 +135,9 @@ static root_usage read_root_usage(const char *root_path) {
   return u;
 }
 
+// listed is the folder listed: root_path, or the sub folder below it.
 static void write_listing(const char *root, const char *root_path,
+                          const char *sub, const char *listed,
                           const root_usage *u, const dir_entry *list,
                           int count, const scan_state *state,
                           long long scan_ms, const char *stamp) {
@@ -140,6 +149,10 @@ static void write_listing(const char *root, const char *root_path,
   json_str(root);
   OUT_LIT(",\"root\":");
   json_str(root_path);
+  if (sub[0]) {
+    OUT_LIT(",\"sub\":");
+    json_str(sub);
+  }
   OUT_LIT(",\"root_label\":");
   json_str("$HOME");
   out_fmt(",\"root_total_bytes\":%llu,\"root_used_bytes\":%llu,"
@@ -158,7 +171,7 @@ static void write_listing(const char *root, const char *root_path,
     OUT_LIT("{\"name\":");
     json_str(e->name);
     OUT_LIT(",\"path\":");
-    json_path(root_path, storage_sep, e->name);
+    json_path(listed, storage_sep, e->name);
     out_fmt(",\"bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s}",
             (unsigned long long)e->bytes, pct_of(e->bytes, u->total),
             e->is_dir ? "true" : "false");
@@ -166,7 +179,45 @@ static void write_listing(const char *root, const char *root_path,
   OUT_LIT("]}\n");
 }
 
+// A refusal of the sub folder, with the value asked for.
+static void write_sub_refusal(const char *error, const char *sub) {
+  write_refusal_head(error);
+  OUT_LIT(",\"requested\":");
+  json_str(sub);
+  OUT_LIT("}\n");
+}
+
+// The error code for a reason of storage_dir_open_below.
+static const char *below_error(int reason) {
+  switch (reason) {
+    case BELOW_MISSING: return "sub_not_found";
+    case BELOW_NOT_DIR: return "sub_not_folder";
+    case BELOW_LINK: return "sub_link";
+    case BELOW_MOUNT: return "sub_mount";
+    default: return "sub_unreadable";
+  }
+}
+
+// home, the separator and sub with each '/' turned into the separator,
+// into buf (capacity cap). Returns 1, or 0 when it does not fit.
+static int join_below(char *buf, size_t cap, const char *home,
+                      const char *sub) {
+  size_t h = strlen(home), n = strlen(sub);
+  if (h + 1 + n >= cap) return 0;
+  memcpy(buf, home, h);
+  buf[h] = storage_sep;
+  for (size_t i = 0; i < n; i++)
+    buf[h + 1 + i] = sub[i] == '/' ? storage_sep : sub[i];
+  buf[h + 1 + n] = '\0';
+  return 1;
+}
+
 void action_dirs(const char *root, const char *stamp) {
+  action_dirs_sub(root, "", 0, stamp);
+}
+
+void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
+                     const char *stamp) {
   if (!root[0]) {
     write_refusal_head("missing_root");
     OUT_LIT("}\n");
@@ -183,6 +234,16 @@ void action_dirs(const char *root, const char *stamp) {
     OUT_LIT("}\n");
     return;
   }
+  // The folder below home: its form is checked before anything is opened.
+  char sub[MAX_SUB_BYTES + 1] = "";
+  if (sub_len) {
+    int form = check_sub(sub_val, sub_len, sub, sizeof sub);
+    if (form != SUB_OK) {
+      write_sub_refusal(form == SUB_TOO_LONG ? "sub_too_long" : "sub_invalid",
+                        sub_val);
+      return;
+    }
+  }
   const char *home = storage_home();
   if (!home || !home[0]) {
     write_root_unavailable(root, NO_ROOT);
@@ -196,22 +257,41 @@ void action_dirs(const char *root, const char *stamp) {
     return;
   }
   copy_str(root_path, sizeof root_path, home);
+  // The listed folder: home itself, or the folder sub below it, opened
+  // now so that a folder that cannot be listed is refused before the
+  // first byte of the reply.
+  char listed[sizeof root_path + 1 + MAX_SUB_BYTES + 1];
+  dir_iter below;
+  if (sub[0]) {
+    int reason = storage_dir_open_below(&below, root_path, sub);
+    if (reason != BELOW_OK) {
+      write_sub_refusal(below_error(reason), sub);
+      return;
+    }
+    join_below(listed, sizeof listed, root_path, sub);  // always fits
+  } else {
+    copy_str(listed, sizeof listed, root_path);
+  }
   root_usage usage = read_root_usage(root_path);
 
   dir_entry *list = (dir_entry *)calloc(MAX_DIR_ENTRIES, sizeof(dir_entry));
   if (!list) {
+    if (sub[0]) storage_dir_close(&below);
     json_header();
     OUT_LIT("{\"ok\":false,\"error\":\"out_of_memory\"}\n");
     return;
   }
   uint64_t start = storage_ticks_ms();
   scan_state state = {0, 0};
-  storage_readahead_begin(root_path, MAX_DEPTH, MAX_DIR_ENTRIES,
+  // The depth limit counts from the listed folder, home or sub alike.
+  storage_readahead_begin(listed, MAX_DEPTH, MAX_DIR_ENTRIES,
                           MAX_SCAN_ENTRIES);
-  int count = list_root(root_path, list, &state);
+  int count = sub[0] ? list_open(below, list, &state)
+                     : list_root(listed, list, &state);
   storage_readahead_end();
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  write_listing(root, root_path, &usage, list, count, &state, scan_ms, stamp);
+  write_listing(root, root_path, sub, listed, &usage, list, count, &state,
+                scan_ms, stamp);
   free(list);
 }

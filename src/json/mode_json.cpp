@@ -12,8 +12,13 @@
 int mode_json(const char *qs) {
   char action[64];
   char root[32];
+  // Room for any sub of MAX_SUB_BYTES bytes written wholly in %XX escapes,
+  // and a trailing "/": a value cut here decodes to more than the limit.
+  char sub[3 * MAX_SUB_BYTES + 5];
+  size_t sub_len;
   get_query_val(qs, "action", action, sizeof action);
   get_query_val(qs, "root", root, sizeof root);
+  get_query_val_len(qs, "sub", sub, sizeof sub, &sub_len);
   if (!action[0]) {
     copy_str(action, sizeof action, "mounts");
   } else if (strcmp(action, "mounts") != 0 && strcmp(action, "dirs") != 0 &&
@@ -30,7 +35,7 @@ int mode_json(const char *qs) {
   if (strcmp(action, "info") == 0)
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
-    action_dirs(root, stamp);
+    action_dirs_sub(root, sub, sub_len, stamp);
   else
     action_mounts(stamp);
   return 0;

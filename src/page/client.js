@@ -12,6 +12,8 @@ var HUB = param('plugin'), node = param('node'), sid = param('id'), pwd = param(
 if (!pwd && node) pwd = stored('zem_pwd_' + node);
 if (!pwd) pwd = stored('zem_active_pwd');
 var RATE = 0, TIMER = null, BUSY = false, ROOT = 'workspace';
+/* The folder shown below HOME: names joined by "/", '' at the top. */
+var SUB = '', MOVED = false, SUB_MAX = 1024;
 var DOT = '  \u00b7  ', DASH = '\u2014', UNITS = ['B', 'KB', 'MB', 'GB', 'TB', 'PB'];
 
 /* Helpers. */
@@ -88,17 +90,95 @@ function renderMounts(m) {
   txt('kFull', full ? full.mount + ' ' + num(full.pct).toFixed(0) + '%' : DASH);
 }
 
+/* Drilling down: a folder row of HOME opens that folder; the breadcrumb
+   beside the heading goes back to any level above it. */
+var CRUMBS = document.querySelector('.crumbs'), GONE = document.querySelector('.gone');
+function subOf(name) { return SUB ? SUB + '/' + name : name; }
+/* A folder is offered when the plugin would take its path: no name it
+   refuses (a backslash or colon, legal in a Linux name, on no build), and
+   within its length cap in UTF-8 bytes. */
+function drillable(name) {
+  if (typeof name !== 'string' || !name || name === '.' || name === '..' || /[\/\\:\0]/.test(name)) return false;
+  return new TextEncoder().encode(subOf(name)).length <= SUB_MAX;
+}
+function go(sub) {
+  SUB = sub;
+  MOVED = true;
+  drawCrumbs();
+  loadDirs(false);
+}
+function crumb(label, sub) {
+  var b = el('button', '', label);
+  b.type = 'button';
+  b.addEventListener('click', function () { go(sub); });
+  return b;
+}
+function drawCrumbs() {
+  CRUMBS.textContent = '';
+  CRUMBS.hidden = !SUB;
+  if (!SUB) return;
+  var parts = SUB.split('/');
+  CRUMBS.appendChild(crumb('HOME', ''));
+  parts.forEach(function (p, i) {
+    var sep = el('span', '', ' / ');
+    sep.setAttribute('aria-hidden', 'true');
+    CRUMBS.appendChild(sep);
+    if (i < parts.length - 1) {
+      CRUMBS.appendChild(crumb(p, parts.slice(0, i + 1).join('/')));
+    } else {
+      var here = el('span', '', p);
+      here.setAttribute('aria-current', 'location');
+      CRUMBS.appendChild(here);
+    }
+  });
+}
+/* After a move, keyboard focus goes to the first folder of the new list, or
+   else to the way back up. */
+function placeFocus() {
+  if (!MOVED) return;
+  MOVED = false;
+  var up = CRUMBS.querySelectorAll('button');
+  var to = document.querySelector('#rows button') ||
+    (GONE.classList.contains('hide') ? up[up.length - 1] : GONE.querySelector('button'));
+  if (to && (!document.activeElement || document.activeElement === document.body)) to.focus();
+}
+GONE.querySelector('button').addEventListener('click', function () {
+  go(SUB.split('/').slice(0, -1).join('/'));
+});
+
 function renderDirs(d, ok) {
   $('rows').textContent = '';
+  GONE.classList.add('hide');
   if (!ok) {
-    $('dirEmpty').classList.remove('hide');
-    txt('dirNote', d && d.error ? 'unavailable: ' + d.error : 'unavailable');
+    var err = d && d.error ? String(d.error) : '';
+    if (SUB && /^sub_/.test(err)) {
+      /* The folder shown went away, or became something not listed: said
+         here, with the way up. Nothing is asked in return; a poll asks for
+         the same folder once per tick, as for any folder. */
+      GONE.firstChild.textContent = err === 'sub_not_found' || err === 'sub_not_folder'
+        ? 'This folder no longer exists.' : 'This folder cannot be listed (' + err + ').';
+      GONE.classList.remove('hide');
+      $('dirEmpty').classList.add('hide');
+    } else {
+      $('dirEmpty').classList.remove('hide');
+    }
+    txt('dirNote', err ? 'unavailable: ' + err : 'unavailable');
+    placeFocus();
     return;
   }
   var list = Array.isArray(d.entries) ? d.entries : [];
   list.forEach(function (e) {
     var tr = el('tr');
-    tr.appendChild(el('td', 'nm', e.name));
+    if (ROOT === 'home' && e.is_dir === true && drillable(e.name)) {
+      var nm = el('td', 'nm'), b = el('button', '', e.name), to = subOf(e.name);
+      b.type = 'button';
+      nm.appendChild(b);
+      tr.className = 'go';
+      tr.appendChild(nm);
+      tr.addEventListener('click', function () { go(to); });
+    } else {
+      tr.appendChild(el('td', 'nm', e.name));
+    }
     tr.appendChild(el('td', 'num', bytes(e.bytes)));
     tr.appendChild(el('td', 'num', num(e.pct).toFixed(1) + '%'));
     tr.appendChild(el('td', 'num hide-sm', e.is_dir === true ? 'dir' : 'file'));
@@ -107,14 +187,16 @@ function renderDirs(d, ok) {
   $('dirEmpty').classList.toggle('hide', list.length > 0);
   txt('dirNote', d.root + DOT + bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes) +
     DOT + list.length + ' entries' + DOT + d.scan_ms + ' ms' + (d.truncated === true ? DOT + 'truncated' : ''));
+  placeFocus();
 }
 
 /* The folders of ROOT, falling back once from "workspace" to "home". A reply
    that arrives after another root was chosen is dropped, not drawn. */
 function loadDirs(fallbackDone) {
-  var asked = ROOT;
-  return getJSON(withCtx(base('dirs')) + '&root=' + encodeURIComponent(asked)).then(function (d) {
-    if (asked !== ROOT) return;
+  var asked = ROOT, sub = SUB;
+  return getJSON(withCtx(base('dirs')) + '&root=' + encodeURIComponent(asked) +
+    (sub ? '&sub=' + encodeURIComponent(sub) : '')).then(function (d) {
+    if (asked !== ROOT || sub !== SUB) return;
     if (d && d.error === 'root_unavailable' && asked === 'workspace' && !fallbackDone) {
       ROOT = 'home';
       buttons('segRoot').forEach(function (b) { b.classList.toggle('on', b.getAttribute('data-root') === 'home'); });
@@ -122,7 +204,7 @@ function loadDirs(fallbackDone) {
     }
     renderDirs(d, !!d && d.ok === true);
   }).catch(function (err) {
-    if (asked === ROOT) renderDirs({ error: String(err) }, false);
+    if (asked === ROOT && sub === SUB) renderDirs({ error: String(err) }, false);
   });
 }
 
@@ -170,6 +252,8 @@ buttons('segRoot').forEach(function (b) {
   b.addEventListener('click', function () {
     setOn('segRoot', b);
     ROOT = b.getAttribute('data-root') || 'workspace';
+    SUB = '';
+    drawCrumbs();
     loadDirs(false);
   });
 });

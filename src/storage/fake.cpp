@@ -145,6 +145,23 @@ struct fake_iter {
 fake_iter iters[64];
 }  // namespace
 
+// A listing of folder (a node index, or -1 for the root) into it.
+// Returns 1, or 0 when every listing slot is in use.
+static int open_listing(dir_iter *it, int folder) {
+  fake_iter *slot = NULL;
+  for (fake_iter &f : iters)
+    if (!f.used) slot = &f;
+  if (!slot) return 0;
+  slot->used = 1;
+  slot->folder = folder;
+  slot->next = 0;
+  slot->bulk = 0;
+  it->handle = slot;
+  it->has_first = 0;
+  fake.open_handles++;
+  return 1;
+}
+
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *) {
   fake.dir_opens++;
@@ -164,18 +181,38 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
   } else if (fake.root_unlistable) {
     return 0;
   }
-  fake_iter *slot = NULL;
-  for (fake_iter &f : iters)
-    if (!f.used) slot = &f;
-  if (!slot) return 0;
-  slot->used = 1;
-  slot->folder = folder;
-  slot->next = 0;
-  slot->bulk = 0;
-  it->handle = slot;
-  it->has_first = 0;
-  fake.open_handles++;
-  return 1;
+  return open_listing(it, folder);
+}
+
+// Follows rel name by name through the nodes, as a backend would.
+int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
+  fake.below_opens++;
+  if (fake.root_unlistable) return BELOW_UNREADABLE;
+  int folder = -1;
+  const char *p = rel;
+  for (;;) {
+    const char *slash = strchr(p, '/');
+    size_t n = slash ? (size_t)(slash - p) : strlen(p);
+    int found = -1;
+    for (int i = 0; i < fake.n_nodes; i++)
+      if (fake.nodes[i].parent == folder && strlen(fake.nodes[i].name) == n &&
+          memcmp(fake.nodes[i].name, p, n) == 0) {
+        found = i;
+        break;
+      }
+    if (found < 0) return BELOW_MISSING;
+    const fake_node *f = &fake.nodes[found];
+    // As the Windows backend tells them: a name-surrogate tag, or none.
+    if (f->is_link || (f->is_reparse && (f->reparse_tag == 0 || (f->reparse_tag & 0x20000000u))))
+      return BELOW_LINK;
+    if (f->is_mount) return BELOW_MOUNT;
+    if (!f->is_dir) return BELOW_NOT_DIR;
+    if (f->unlistable || f->recall_on_open || f->recall_on_data_access) return BELOW_UNREADABLE;
+    folder = found;
+    if (!slash) break;
+    p = slash + 1;
+  }
+  return open_listing(it, folder) ? BELOW_OK : BELOW_UNREADABLE;
 }
 
 static int bulk_of(int folder) {

@@ -65,6 +65,7 @@ struct fake_platform {
 
   int open_handles;    // listings opened and not yet closed
   int dir_opens;       // storage_dir_open calls so far
+  int below_opens;     // storage_dir_open_below calls so far
 
   // Read-ahead calls: how many, what begin was given, and the listings
   // open and opened so far at each call.

@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "storage/folders_posix.h"
 #include "storage/readahead_posix.h"
 #include "storage/storage.h"
 
@@ -128,6 +129,10 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
     fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
   if (fd < 0) return 0;
+  return dir_adopt_fd(it, fd);
+}
+
+int dir_adopt_fd(dir_iter *it, int fd) {
   dir_stream *s = stream_take();
   if (!s) {
     close(fd);

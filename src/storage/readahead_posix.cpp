@@ -94,6 +94,7 @@ std::atomic<uint64_t> seen;  // countable entries the helpers met
 
 // Set before the helpers start; read-only afterwards.
 int root_fd = -1;
+int given_root_fd = -1;  // readahead_root_fd; the walk's, never closed here
 int max_level;     // deepest level whose folders are listed
 int max_listed;    // root entries the walk goes into
 uint64_t budget;   // entries to look at in all
@@ -334,7 +335,9 @@ int machine_busy(void) {
 
 void start_helpers(void) {
   phase = RUNNING;
-  root_fd = open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  root_fd = given_root_fd >= 0
+                ? fcntl(given_root_fd, F_DUPFD_CLOEXEC, 0)
+                : open(root_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_fd < 0) return;
   int probe = open_folder_in(root_fd, ".", 1);  // openat2 is there (Linux 5.6 and later)
   if (probe < 0) return;
@@ -354,6 +357,8 @@ void start_helpers(void) {
   pthread_attr_destroy(&attr);
 }
 }  // namespace
+
+void readahead_root_fd(int fd) { given_root_fd = fd; }
 
 void storage_readahead_begin(const char *path, int max_depth,
                              int max_root_entries, uint64_t max_entries) {

@@ -12,3 +12,8 @@ int open_folder_in(int dirfd, const char *path, int beneath);
 // Called each time the walk opens a folder: starts the helpers once the
 // walk is seen reading from the disk. Cheap when there is nothing to do.
 void readahead_poll(void);
+
+// The walk about to begin lists the open folder fd, which stays open
+// while it runs: the helpers then work beneath fd rather than opening the
+// root path again, which might meanwhile lead elsewhere. -1 forgets it.
+void readahead_root_fd(int fd);

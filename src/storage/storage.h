@@ -141,6 +141,28 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
 int storage_dir_next(dir_iter *it, dir_item *item);
 void storage_dir_close(dir_iter *it);
 
+// ---- a folder below the home folder ---------------------------------
+
+// Why a folder below the home folder cannot be listed.
+enum {
+  BELOW_OK = 0,
+  BELOW_MISSING = 1,     // a name on the way does not exist
+  BELOW_NOT_DIR = 2,     // a name on the way is a file, not a folder
+  BELOW_LINK = 3,        // a name on the way is a link or reparse point
+  BELOW_MOUNT = 4,       // another mount begins on the way
+  BELOW_UNREADABLE = 5,  // the home folder or a name on the way cannot be
+                         // opened (permissions, errors)
+};
+
+// Opens for listing the folder rel below the folder home. rel is names
+// separated by '/', none of them empty, "." or ".." (the caller checks).
+// The home folder itself is opened as storage_dir_open opens a root (it
+// may be a link or a mount point); below it no link is followed and no
+// other mount entered at any step, and the folder checked is the folder
+// opened. Returns BELOW_OK with it open (storage_dir_close closes it), or
+// the reason it cannot be listed.
+int storage_dir_open_below(dir_iter *it, const char *home, const char *rel);
+
 // ---- read-ahead --------------------------------------------------------
 //
 // A backend may warm its caches ahead of the walk: list folders and fetch

@@ -196,6 +196,26 @@ const generators = {
     fs.mkdirSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82])));                  // cut\xe2\x82
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
   },
+
+  // Folders below home for sub= requests. two/levels holds a.txt (100)
+  // and inner/b (50); Música/Canción holds été.mp3 (300); top/d1/.../d9
+  // is the depth tree one level down; many holds 513 files. On the way: a link
+  // to "/", a link to a folder, a file. box/inner holds 120000 countable
+  // entries, so box holds 120001.
+  nest(root) {
+    const levels = dir(path.join(root, 'two', 'levels'));
+    file(path.join(levels, 'a.txt'), 100);
+    file(path.join(dir(path.join(levels, 'inner')), 'b'), 50);
+    file(path.join(root, 'two', 'other.bin'), 7);
+    file(path.join(dir(path.join(root, 'Música', 'Canción')), 'été.mp3'), 300);
+    fs.symlinkSync('/', path.join(root, 'to-slash'));
+    dir(path.join(root, 'real', 'inside'));
+    fs.symlinkSync('real', path.join(root, 'link-real'));
+    file(path.join(root, 'file.txt'), 20);
+    generators.depth(dir(path.join(root, 'top')));
+    emptyFiles(dir(path.join(root, 'many')), 513);
+    countTree(dir(path.join(root, 'box', 'inner')), 120000);
+  },
 };
 
 // A path that is never created: a home folder that does not exist.

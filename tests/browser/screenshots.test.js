@@ -7,7 +7,8 @@
 // every drive and folder on the page is the demo's, none of this machine's.
 // Everything it mounts goes with the host.
 // They are written to $BROWSER_TMP; with UPDATE_SCREENSHOTS=1 to docs/
-// (docs/dashboard-light.png and docs/dashboard-dark.png).
+// (docs/dashboard-light.png, docs/dashboard-dark.png, and
+// docs/dashboard-drill.png: two folders down, by clicking).
 'use strict';
 const { it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -66,3 +67,27 @@ for (const theme of ['light', 'dark']) {
     await context.close();
   });
 }
+
+it('dashboard drilled down two folders, light theme', async () => {
+  const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce' });
+  const page = await context.newPage();
+  await page.goto(host.url + '/plugin_disks?theme=light');
+  await h.waitText(page, '#pPlatform', 'linux');
+  const open = async (name, crumbs) => {
+    await page.locator('#rows button', { hasText: new RegExp('^' + name + '$') }).click();
+    await h.waitFor(page, (c) => document.querySelector('.crumbs').textContent === c &&
+      document.querySelector('#rows button') !== null, crumbs);
+  };
+  await open('Documents', 'HOME / Documents');
+  await open('thesis', 'HOME / Documents / thesis');
+  await h.waitFor(page, () => document.body.textContent.includes('thesis.pdf'));
+  // The pointer away from the table, the focus off the rows.
+  await page.mouse.move(0, 0);
+  await page.evaluate(() => document.activeElement.blur());
+  const file = path.join(OUT, 'dashboard-drill.png');
+  await page.screenshot({ path: file, fullPage: true });
+  const png = fs.readFileSync(file);
+  assert.deepEqual([...png.subarray(0, 8)], [137, 80, 78, 71, 13, 10, 26, 10]);
+  assert.equal(png.readUInt32BE(16), 1100);
+  await context.close();
+});

@@ -19,6 +19,12 @@ std::string dirs_body(const char *root) {
   return body_of(capture_reply([root] { action_dirs(root, stamp); }));
 }
 
+// The reply for sub given as its decoded bytes (zero bytes included).
+std::string sub_body(const std::string &sub, const char *root = "home") {
+  return body_of(capture_reply(
+      [&sub, root] { action_dirs_sub(root, sub.data(), sub.size(), stamp); }));
+}
+
 // One listed entry as the reply writes it: name, bytes and kind.
 struct listed {
   std::string name;
@@ -300,10 +306,11 @@ TEST_F(Dirs, TruncationCascade) {
   EXPECT_EQ((std::vector<listed>{{"a", 119998, true}}), entries_of(body));
 }
 
-TEST_F(Dirs, DepthLimit) {
-  // A chain of folders l1/l2/.../l9 with a file in each: the file inside l8
-  // (level 9) counts, the one inside l9 (level 10) does not.
-  int parent = fake_add(-1, "l1", 0, 1);
+// A chain of folders l1/l2/.../l9 inside parent with a file in each.
+// Listed from parent, the file inside l8 (level 9) counts, the one inside
+// l9 (level 10) does not: returns the size l1 then shows.
+uint64_t add_depth_chain(int parent) {
+  parent = fake_add(parent, "l1", 0, 1);
   fake_add(parent, "f", 1, 0);
   for (int level = 2; level <= 9; level++) {
     parent = fake_add(parent, ("l" + std::to_string(level)).c_str(), 0, 1);
@@ -311,6 +318,11 @@ TEST_F(Dirs, DepthLimit) {
   }
   uint64_t expected = 1;
   for (int level = 2; level <= 8; level++) expected += 1ull << level;
+  return expected;
+}
+
+TEST_F(Dirs, DepthLimit) {
+  uint64_t expected = add_depth_chain(-1);
   std::string body = dirs_body("home");
   EXPECT_EQ((std::vector<listed>{{"l1", expected, true}}), entries_of(body));
   EXPECT_EQ("false", field(body, "truncated"));
@@ -455,6 +467,150 @@ TEST_F(Dirs, ReadAheadSpansTheWalkWithItsBounds) {
   dirs_body("home");
   EXPECT_EQ(0, fake.readahead_begins);
   EXPECT_EQ(0, fake.readahead_ends);
+}
+
+// Music/Rock/{deep/b 1000, a.txt 3}, Music/link (a link), Music/mnt (a
+// mount point), Music/locked (cannot be opened), file.txt.
+class DirsSub : public Dirs {
+ protected:
+  void SetUp() override {
+    Dirs::SetUp();
+    int music = fake_add(-1, "Music", 0, 1);
+    int rock = fake_add(music, "Rock", 0, 1);
+    fake_add(fake_add(rock, "deep", 0, 1), "b", 1000, 0);
+    fake_add(rock, "a.txt", 3, 0);
+    fake.nodes[fake_add(music, "link", 0, 1)].is_link = 1;
+    fake.nodes[fake_add(music, "mnt", 0, 1)].is_mount = 1;
+    fake.nodes[fake_add(music, "locked", 0, 1)].unlistable = 1;
+    fake_add(-1, "file.txt", 5, 0);
+    // Reparse points as Windows lists them: a junction (a name surrogate),
+    // a Unix link under Wine (tag 0), a cloud folder not on this machine,
+    // and a deduplicated folder (data like any other).
+    reparse(fake_add(music, "junction", 0, 1), 0xA0000003u);
+    reparse(fake_add(music, "wine-link", 0, 1), 0);
+    int cloud = fake_add(music, "cloud", 0, 1);
+    reparse(cloud, 0x9000601Au);
+    fake.nodes[cloud].recall_on_data_access = 1;
+    fake_add(fake_add(music, "dedup", 0, 1), "d.bin", 9, 0);
+    reparse(fake.n_nodes - 2, 0x80000013u);
+  }
+  static void reparse(int node, uint32_t tag) {
+    fake.nodes[node].is_reparse = 1;
+    fake.nodes[node].reparse_tag = tag;
+  }
+};
+
+TEST_F(DirsSub, WholeReply) {
+  std::string out = capture_reply([] { action_dirs_sub("home", "Music/Rock/", 11, stamp); });
+  EXPECT_EQ(
+      "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
+      "X-Content-Type-Options: nosniff\r\n\r\n"
+      "{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"plugin_disks\",\"platform\":\"windows\","
+      "\"root_kind\":\"home\",\"root\":\"C:\\\\Users\\\\u\",\"sub\":\"Music/Rock\","
+      "\"root_label\":\"$HOME\","
+      "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,"
+      "\"root_pct\":66.7,\"count\":2,\"truncated\":false,\"max_depth\":8,"
+      "\"max_scan_entries\":120000,\"scan_ms\":0,\"utc\":\"2025-01-02T03:04:05Z\","
+      "\"entries\":[{\"name\":\"deep\",\"path\":\"C:\\\\Users\\\\u\\\\Music\\\\Rock\\\\deep\","
+      "\"bytes\":1000,\"pct\":100.0,\"is_dir\":true},"
+      "{\"name\":\"a.txt\",\"path\":\"C:\\\\Users\\\\u\\\\Music\\\\Rock\\\\a.txt\","
+      "\"bytes\":3,\"pct\":0.3,\"is_dir\":false}]}\n",
+      out);
+  // The usage is that of the home folder's volume.
+  EXPECT_STREQ("C:\\", fake.last_volume);
+  EXPECT_STREQ("C:\\Users\\u\\Music\\Rock", fake.readahead_root);
+}
+
+TEST_F(DirsSub, AReparsePointThatIsNoLinkIsOpened) {
+  EXPECT_EQ((std::vector<listed>{{"d.bin", 9, false}}), entries_of(sub_body("Music/dedup")));
+}
+
+TEST_F(DirsSub, EmptySubIsTheHomeReply) {
+  EXPECT_EQ(dirs_body("home"), sub_body(""));
+  EXPECT_EQ(0, fake.below_opens);
+}
+
+TEST_F(DirsSub, Refusals) {
+  struct sub_refusal {
+    std::string sub;
+    const char *root;
+    std::string body;
+  } cases[] = {
+      {"../../etc", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"../../etc\"}\n"},
+      {"Music/../..", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"Music/../..\"}\n"},
+      {"..", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"..\"}\n"},
+      {"/Music", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"/Music\"}\n"},
+      {"Music//Rock", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"Music//Rock\"}\n"},
+      {"Music\\Rock", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"Music\\\\Rock\"}\n"},
+      {"C:\\Windows", "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"C:\\\\Windows\"}\n"},
+      {std::string("Music\0x", 7), "home", "\"sub_invalid\"," + allowed + ",\"requested\":\"Music\"}\n"},
+      {std::string(MAX_SUB_BYTES + 1, 'x'), "home",
+       "\"sub_too_long\"," + allowed + ",\"requested\":\"" + std::string(MAX_SUB_BYTES + 1, 'x') + "\"}\n"},
+      {"Nope", "home", "\"sub_not_found\"," + allowed + ",\"requested\":\"Nope\"}\n"},
+      {"Music/Nope/x", "home", "\"sub_not_found\"," + allowed + ",\"requested\":\"Music/Nope/x\"}\n"},
+      {"file.txt", "home", "\"sub_not_folder\"," + allowed + ",\"requested\":\"file.txt\"}\n"},
+      {"Music/link", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/link\"}\n"},
+      {"Music/link/x", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/link/x\"}\n"},
+      {"Music/mnt/", "home", "\"sub_mount\"," + allowed + ",\"requested\":\"Music/mnt\"}\n"},
+      {"Music/locked", "home", "\"sub_unreadable\"," + allowed + ",\"requested\":\"Music/locked\"}\n"},
+      {"Music/junction", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/junction\"}\n"},
+      {"Music/wine-link/x", "home", "\"sub_link\"," + allowed + ",\"requested\":\"Music/wine-link/x\"}\n"},
+      {"Music/cloud", "home", "\"sub_unreadable\"," + allowed + ",\"requested\":\"Music/cloud\"}\n"},
+      // The root is settled first: its refusals stay as they are.
+      {"..", "workspace",
+       "\"root_unavailable\"," + allowed +
+           ",\"requested\":\"workspace\",\"message\":\"this root does not exist on this node\"}\n"},
+      {"..", "Home", "\"root_not_allowed\"," + allowed + ",\"requested\":\"Home\"}\n"},
+      {"Music", "", "\"missing_root\"," + allowed + "}\n"},
+  };
+  for (const sub_refusal &c : cases) {
+    EXPECT_EQ("{\"ok\":false,\"error\":" + c.body, sub_body(c.sub, c.root)) << c.sub.substr(0, 40);
+  }
+  // A malformed sub is refused before anything is opened or asked.
+  EXPECT_EQ(10, fake.below_opens);
+  EXPECT_EQ(0, fake.readahead_begins);
+  EXPECT_EQ(0, fake.probes);
+}
+
+TEST_F(DirsSub, MalformedBeforeMissingHome) {
+  fake.home = nullptr;
+  EXPECT_EQ("{\"ok\":false,\"error\":\"sub_invalid\"," + allowed + ",\"requested\":\"..\"}\n",
+            sub_body(".."));
+  EXPECT_EQ("{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+                ",\"requested\":\"home\",\"message\":\"this root does not exist on this node\"}\n",
+            sub_body("Music"));
+}
+
+TEST_F(DirsSub, DepthCountsFromTheListedFolder) {
+  // top/l1/.../l9 listed from top: as DepthLimit lists l1/... from home.
+  uint64_t expected = add_depth_chain(fake_add(-1, "top", 0, 1));
+  std::string body = sub_body("top");
+  EXPECT_EQ((std::vector<listed>{{"l1", expected, true}}), entries_of(body));
+  EXPECT_EQ("false", field(body, "truncated"));
+}
+
+TEST_F(DirsSub, LimitsInsideTheListedFolder) {
+  // 513 files: 512 listed, truncated.
+  fake_add_bulk(fake_add(-1, "many", 0, 1), MAX_DIR_ENTRIES + 1);
+  std::string body = sub_body("many");
+  EXPECT_EQ("512", field(body, "count"));
+  EXPECT_EQ("true", field(body, "truncated"));
+  // The entry count starts at the listed folder: a folder of 119999 files
+  // and one more file beside it is 120001 entries, and trips the limit
+  // (the entries beside home's other folders never count).
+  fake_reset();
+  fake.home = "C:\\u";
+  int box = fake_add(-1, "box", 0, 1);
+  fake_add_bulk(fake_add(box, "big", 0, 1), MAX_SCAN_ENTRIES - 2);
+  fake_add(box, "after", 5, 0);
+  fake_add_bulk(fake_add(-1, "other", 0, 1), 1000);
+  body = sub_body("box");
+  EXPECT_EQ("false", field(body, "truncated"));
+  EXPECT_EQ((std::vector<listed>{{"big", MAX_SCAN_ENTRIES - 2, true}, {"after", 5, false}}),
+            entries_of(body));
+  fake_add(box, "one-more", 1, 0);
+  body = sub_body("box");
+  EXPECT_EQ("true", field(body, "truncated"));
 }
 
 }  // namespace

@@ -101,10 +101,10 @@ TEST(Page, PureAsciiWithLineFeedsOnly) {
   EXPECT_EQ(bad, 0u);
 }
 
-TEST(Page, AboutSeventeenKilobytes) {
+TEST(Page, AboutTwentyThreeKilobytes) {
   std::string page = page_bytes(0);
-  EXPECT_GT(page.size(), 15000u);
-  EXPECT_LT(page.size(), 20000u);
+  EXPECT_GT(page.size(), 20000u);
+  EXPECT_LT(page.size(), 26000u);
 }
 
 TEST(Page, ThreeScriptsAndOneStyleElement) {

@@ -1,0 +1,120 @@
+// The storage layer on Windows: opening a folder below the home folder.
+//
+// Windows has no openat2: the path is opened one name at a time, from the
+// home folder down, each folder opened as itself (never through a reparse
+// point) and held open without FILE_SHARE_DELETE, so that nothing on the
+// way can be renamed, removed or replaced by a link until the listing has
+// been opened by its path. The handles are held until the process ends
+// (one request per process); the listing opens as any root does.
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "storage/storage.h"
+#include "storage/wide_win32.h"
+
+#ifndef FILE_ATTRIBUTE_RECALL_ON_OPEN
+#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
+#endif
+#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
+#endif
+
+namespace {
+
+// A sub path holds at most 512 names (1024 bytes), and the home folder one.
+enum { HELD_CAP = 600 };
+HANDLE held[HELD_CAP];
+int n_held;
+
+// The reason for a failed open, from its error.
+int reason_of(DWORD err) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:          // longer than any name can be, ...
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return BELOW_MISSING;
+    case ERROR_DIRECTORY:
+      return BELOW_NOT_DIR;
+    case ERROR_CANT_ACCESS_FILE:      // a reparse point nothing can follow
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return BELOW_LINK;
+    default:
+      return BELOW_UNREADABLE;
+  }
+}
+
+// What the folder listing path's entry says of it: a link (a reparse point
+// with a name-surrogate tag, or with none, as Wine gives Unix links), a
+// folder whose listing is not on this machine (opening it would fetch
+// it), or BELOW_OK.
+int as_listed(const WCHAR *path) {
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileExW(path, FindExInfoBasic, &fd, FindExSearchNameMatch, NULL, 0);
+  if (f == INVALID_HANDLE_VALUE) return reason_of(GetLastError());
+  FindClose(f);
+  DWORD a = fd.dwFileAttributes;
+  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      (fd.dwReserved0 == 0 || IsReparseTagNameSurrogate(fd.dwReserved0)))
+    return BELOW_LINK;
+  if (a & (FILE_ATTRIBUTE_RECALL_ON_OPEN | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS))
+    return BELOW_UNREADABLE;
+  return BELOW_OK;
+}
+
+// Opens path and holds it. follow: the home folder, which may itself be a
+// link; every other name is looked at as its folder lists it, then opened
+// as itself, then looked at again now that it cannot change. Returns
+// BELOW_OK, or why the path cannot be listed.
+int hold(const WCHAR *path, int follow) {
+  if (n_held >= HELD_CAP) return BELOW_UNREADABLE;
+  int seen = follow ? BELOW_OK : as_listed(path);
+  if (seen != BELOW_OK) return seen;
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                         OPEN_EXISTING, flags, NULL);
+  if (h == INVALID_HANDLE_VALUE) return reason_of(GetLastError());
+  held[n_held++] = h;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return BELOW_UNREADABLE;
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return BELOW_NOT_DIR;
+  return follow ? BELOW_OK : as_listed(path);
+}
+
+}  // namespace
+
+int storage_dir_open_below(dir_iter *it, const char *home, const char *rel) {
+  static WCHAR path[WIDE_PATH_CAP];
+  int len = wide_long_path(home, path, WIDE_PATH_CAP);
+  if (len <= 0) return BELOW_UNREADABLE;
+  int reason = hold(path, 1);
+  if (reason != BELOW_OK)  // no folder below a file
+    return reason == BELOW_NOT_DIR ? BELOW_MISSING : reason;
+  for (const char *p = rel;;) {
+    const char *slash = strchr(p, '/');
+    size_t n = slash ? (size_t)(slash - p) : strlen(p);
+    char name[NAME_MAX_BYTES + 2];
+    if (n >= sizeof name - 1) return BELOW_MISSING;  // longer than any name
+    memcpy(name, p, n);
+    name[n] = '\0';
+    if (path[len - 1] != L'\\') path[len++] = L'\\';  // none after "\\?\C:\"
+    int units = utf8_to_wide(name, path + len, WIDE_PATH_CAP - len);
+    if (units < 0) return BELOW_MISSING;  // past any path the system takes
+    len += units;
+    reason = hold(path, 0);
+    if (reason != BELOW_OK) return reason;
+    if (!slash) break;
+    p = slash + 1;
+  }
+  // Listed by its path, which now leads through held folders only.
+  static char joined[1024 + 1 + 1024 + 1];
+  size_t h = strlen(home), r = strlen(rel);
+  if (h + 1 + r >= sizeof joined) return BELOW_UNREADABLE;
+  memcpy(joined, home, h);
+  joined[h] = '\\';
+  for (size_t i = 0; i <= r; i++) joined[h + 1 + i] = rel[i] == '/' ? '\\' : rel[i];
+  return storage_dir_open(it, NULL, NULL, joined) ? BELOW_OK : BELOW_UNREADABLE;
+}

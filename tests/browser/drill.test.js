@@ -1,0 +1,272 @@
+// Drilling down: folder rows of HOME open their folder (click, Enter,
+// Space), the breadcrumb goes back, polling refreshes the folder shown, a
+// folder that went away is said so with the way up, on the direct route and
+// the hub route; in both themes, with axe-core run before and after.
+// A host of its own serves a home folder of its own, which the tests change.
+'use strict';
+const { describe, it, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const h = require('./helpers');
+const fixture = require('./fixture');
+
+const AXE = path.join(h.REPO, 'node_modules', 'axe-core', 'axe.min.js');
+
+// What axe-core 4.14 finds on the page before any drilling, with the five
+// drives of the machine it was measured on (served below, so that the
+// counts do not depend on the machine the test runs on): the fixed colours
+// of the theme (elements), the page without a main landmark, and the texts
+// outside any landmark (elements, outside the folder table's rows; each
+// listed row adds its own).
+const BASELINE = {
+  light: { 'color-contrast': 6, 'landmark-one-main': 1, region: 11 },
+  dark: { 'color-contrast': 38, 'landmark-one-main': 1, region: 11 },
+};
+const DRIVES = h.mountsReply(['/', '/dev/shm', '/sys/fs/cgroup', '/dev', '/mnt/tools'].map((mount, i) =>
+  h.drive({ mount, device: 'dev' + i, pct: [20, 0, 0, 0, 95][i] })));
+
+let browser, host, home;
+before(async () => {
+  browser = await h.launch();
+  home = fs.mkdtempSync(path.join(process.env.BROWSER_TMP || os.tmpdir(), 'drill-home-'));
+  fixture.write(home);
+  fs.mkdirSync(path.join(home, 'Música', 'Canción'), { recursive: true });
+  fs.writeFileSync(path.join(home, 'Música', 'Canción', 'été.mp3'), 'x'.repeat(300));
+  fs.mkdirSync(path.join(home, 'a b&c'));
+  fs.writeFileSync(path.join(home, 'a b&c', 'inside'), 'x'.repeat(10));
+  host = await h.startHost(['--plugin', h.PLUGIN, '--home', home]);
+});
+after(async () => {
+  await browser.close();
+  await host.stop();
+  fs.rmSync(home, { recursive: true, force: true });
+});
+
+async function open(theme, query = '') {
+  const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce' });
+  const page = await context.newPage();
+  // Fixed drives, so that the colour counts do not depend on this machine;
+  // every folder request goes to the real plugin.
+  await page.route(h.isAction('mounts'), (route) => h.json(route, DRIVES));
+  const log = h.logRequests(page);
+  await page.goto(host.url + '/plugin_disks?theme=' + theme + query);
+  await shows(page, '');
+  return { context, page, log };
+}
+
+// Waits until the table shows the listing of sub (names as the plugin
+// lists them) and the breadcrumb says where it is.
+async function shows(target, sub) {
+  const want = fs.readdirSync(path.join(home, ...sub.split('/').filter(Boolean))).sort();
+  await h.waitFor(target, ([w, s]) => {
+    const names = [...document.querySelectorAll('#rows td.nm')].map((td) => td.textContent).sort();
+    const c = document.querySelector('.crumbs');
+    const crumbs = c.hidden ? '' : c.textContent;
+    const wantCrumbs = s ? 'HOME / ' + s.split('/').join(' / ') : '';
+    return JSON.stringify(names) === JSON.stringify(w) && crumbs === wantCrumbs &&
+      /entries/.test(document.getElementById('dirNote').textContent);
+  }, [want, sub]);
+}
+
+const dirsPaths = (log) => log.filter((r) => r.action === 'dirs').map((r) => r.path);
+const exactly = (name) => new RegExp('^' + name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&') + '$');
+const rowOf = (page, name) => page.locator('#rows tr', { has: page.locator('td.nm', { hasText: exactly(name) }) });
+
+// Violations by rule: elements, except the region rule inside the table
+// body, counted by row (every listed row is outside a landmark today).
+async function axeCounts(page) {
+  if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ path: AXE });
+  return page.evaluate(async () => {
+    const out = { rules: {}, rowsWithRegion: 0, rows: document.querySelectorAll('#rows tr').length, onNew: [] };
+    const r = await window.axe.run(document, { resultTypes: ['violations'] });
+    const rows = new Set();
+    for (const v of r.violations) {
+      for (const n of v.nodes) {
+        const e = document.querySelector(n.target[0]);
+        if (e && e.closest('.crumbs, .gone, #rows button')) out.onNew.push(v.id + ' ' + n.target[0]);
+        if (e && v.id === 'region' && e.closest('#rows')) { rows.add(e.closest('tr')); continue; }
+        out.rules[v.id] = (out.rules[v.id] || 0) + 1;
+      }
+    }
+    out.rowsWithRegion = rows.size;
+    return out;
+  });
+}
+function assertNoRise(got, theme, where) {
+  assert.deepEqual(got.onNew, [], `${where}: a violation on the new controls`);
+  for (const [rule, n] of Object.entries(got.rules)) {
+    assert.ok(rule in BASELINE[theme], `${where}: new violation ${rule} (${n})`);
+    assert.ok(n <= BASELINE[theme][rule], `${where}: ${rule} rose to ${n} from ${BASELINE[theme][rule]}`);
+  }
+  assert.ok(got.rowsWithRegion <= got.rows, `${where}: rows`);
+}
+
+for (const theme of ['light', 'dark']) {
+  describe(`drill-down, ${theme} theme`, () => {
+    it('click into a folder and back by the breadcrumb; files are not controls; axe before and after', async () => {
+      const { context, page, log } = await open(theme);
+      // Today's counts, before any drilling: the baseline itself.
+      const top = await axeCounts(page);
+      assert.deepEqual(top.rules, BASELINE[theme]);
+      assert.equal(top.rowsWithRegion, top.rows);
+      assertNoRise(top, theme, 'top');
+      // Folders are buttons in their name cell; files are plain text.
+      assert.equal(await rowOf(page, 'notes.txt').locator('button').count(), 0);
+      assert.equal(await rowOf(page, 'notes.txt').getAttribute('class'), null);
+      assert.equal(await rowOf(page, 'projects').getAttribute('class'), 'go');
+      // Named by the folder's name alone (the chevron is decoration).
+      assert.equal(await page.getByRole('button', { name: 'projects', exact: true }).count(), 1);
+      assert.equal(await page.locator('.crumbs').isHidden(), true);
+
+      await rowOf(page, 'projects').locator('td.num').first().click();  // anywhere on the row
+      await shows(page, 'projects');
+      await rowOf(page, 'notes').click();
+      await shows(page, 'projects/notes');
+      await rowOf(page, 'deep').click();
+      await shows(page, 'projects/notes/deep');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=projects%2Fnotes%2Fdeep');
+      assert.equal(await page.locator('.crumbs [aria-current]').textContent(), 'deep');
+      assertNoRise(await axeCounts(page), theme, 'inside');
+
+      await page.locator('.crumbs button', { hasText: 'projects' }).click();
+      await shows(page, 'projects');
+      await page.locator('.crumbs button', { hasText: 'HOME' }).click();
+      await shows(page, '');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home');
+
+      // The root buttons start again at the top.
+      await rowOf(page, 'Documents').click();
+      await shows(page, 'Documents');
+      await page.click('#segRoot button[data-root="home"]');
+      await shows(page, '');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home');
+      await context.close();
+    });
+
+    it('keyboard: Tab reaches a folder with a visible focus ring, Enter and Space open it', async () => {
+      const { context, page } = await open(theme);
+      let focused = '';
+      for (let i = 0; i < 12 && !focused; i++) {
+        await page.keyboard.press('Tab');
+        focused = await page.evaluate(() => (document.activeElement.closest('#rows') ? document.activeElement.textContent : ''));
+      }
+      assert.ok(focused, 'a folder row takes the focus');
+      const ring = await page.evaluate(() => {
+        const cs = getComputedStyle(document.activeElement);
+        return [document.activeElement.matches(':focus-visible'), cs.outlineStyle, cs.outlineWidth];
+      });
+      assert.deepEqual(ring, [true, 'solid', '2px']);
+      const first = focused;
+      await page.keyboard.press('Enter');
+      await shows(page, first);
+      await page.locator('.crumbs button', { hasText: 'HOME' }).focus();
+      await page.keyboard.press('Space');
+      await shows(page, '');
+      await page.locator('#rows button', { hasText: 'projects' }).focus();
+      await page.keyboard.press('Space');
+      await shows(page, 'projects');
+      // The focus moved to the first folder of the new listing.
+      const next = await page.evaluate(() => document.activeElement.textContent);
+      assert.equal(next, await page.locator('#rows button').first().textContent());
+      await page.keyboard.press('Enter');
+      await shows(page, 'projects/' + next);
+      await context.close();
+    });
+
+    it('a poll while inside refreshes the folder shown', async () => {
+      const { context, page, log } = await open(theme);
+      await rowOf(page, 'Downloads').click();
+      await shows(page, 'Downloads');
+      const added = path.join(home, 'Downloads', `new-${theme}.bin`);
+      fs.writeFileSync(added, 'x'.repeat(2048));
+      try {
+        const before = dirsPaths(log).length;
+        await page.click('#segRate button[data-ms="5000"]');  // polls at once
+        await shows(page, 'Downloads');
+        const asked = dirsPaths(log).slice(before);
+        assert.ok(asked.length >= 1);
+        for (const p of asked) assert.equal(p, '/plugin_disks?action=dirs&root=home&sub=Downloads');
+        await page.click('#segRate button[data-ms="0"]');
+      } finally {
+        fs.rmSync(added);
+      }
+      await page.click('#btnRefresh');
+      await shows(page, 'Downloads');
+      await context.close();
+    });
+
+    it('a folder deleted while shown: said in the panel with the way up, never asked again by itself', async () => {
+      const doomed = path.join(home, `doomed-${theme}`);
+      fs.mkdirSync(path.join(doomed, 'inner'), { recursive: true });
+      fs.writeFileSync(path.join(doomed, 'inner', 'f'), 'x');
+      const { context, page, log } = await open(theme);
+      await rowOf(page, `doomed-${theme}`).click();
+      await rowOf(page, 'inner').click();
+      await shows(page, `doomed-${theme}/inner`);
+      fs.rmSync(doomed, { recursive: true });
+
+      const before = dirsPaths(log).length;
+      await page.click('#btnRefresh');
+      await h.waitText(page, '.gone span', 'This folder no longer exists.');
+      assert.equal(await page.locator('.gone').isVisible(), true);
+      assert.equal(await page.locator('#dirEmpty').isVisible(), false);
+      assert.equal(await page.locator('#rows tr').count(), 0);
+      assert.equal(await h.textOf(page, '#dirNote'), 'unavailable: sub_not_found');
+      assertNoRise(await axeCounts(page), theme, 'gone');
+      await new Promise((r) => setTimeout(r, 1500));
+      assert.deepEqual(dirsPaths(log).slice(before), [`/plugin_disks?action=dirs&root=home&sub=doomed-${theme}%2Finner`]);
+
+      // Up one level: that one is gone too; up again: HOME.
+      await page.click('.gone button');
+      await h.waitFor(page, (s) => document.querySelector('.crumbs').textContent === 'HOME / ' + s &&
+        !document.querySelector('.gone').classList.contains('hide'), `doomed-${theme}`);
+      await page.click('.gone button');
+      await shows(page, '');
+      assert.equal(await page.locator('.gone').isVisible(), false);
+      await context.close();
+    });
+  });
+}
+
+describe('drill-down on both routes, with names that need encoding', () => {
+  it('direct route: UTF-8 names and "a b&c" travel encoded', async () => {
+    const { context, page, log } = await open('light');
+    await rowOf(page, 'Música').click();
+    await rowOf(page, 'Canción').click();
+    await shows(page, 'Música/Canción');
+    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=M%C3%BAsica%2FCanci%C3%B3n');
+    await page.locator('.crumbs button', { hasText: 'HOME' }).click();
+    await shows(page, '');
+    await rowOf(page, 'a b&c').click();
+    await shows(page, 'a b&c');
+    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=a%20b%26c');
+    await context.close();
+  });
+
+  it('hub route: the hub passes sub through to the plugin', async () => {
+    const { context, page, log } = await open('dark', '&plugin=disks&node=local&id=3');
+    await rowOf(page, 'projects').click();
+    await rowOf(page, 'site').click();
+    await shows(page, 'projects/site');
+    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home&sub=projects%2Fsite');
+    await page.locator('.crumbs button', { hasText: 'HOME' }).click();
+    await shows(page, '');
+    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home');
+    await context.close();
+  });
+
+  it('the hub page frames the dashboard and drills through its own route', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    const log = h.logRequests(page);
+    await page.goto(host.url + '/hub');
+    const frame = await h.waitFor(page, () => true).then(() => page.waitForSelector('iframe')).then((f) => f.contentFrame());
+    await shows(frame, '');
+    await rowOf(frame, 'Videos').click();
+    await shows(frame, 'Videos');
+    assert.match(dirsPaths(log).pop(), /^\/plugins\?plugin=disks&action=dirs&.*&root=home&sub=Videos$/);
+    await context.close();
+  });
+});
