@@ -31,6 +31,19 @@ static int join_path(char *buf, const char *dir, const char *name) {
   return fits;
 }
 
+// Tells a watcher that the walk was handed one more entry. Returns 0 when
+// the watcher has given up on the walk: the walk then stops as at a limit.
+static inline int walk_step(scan_state *state) {
+  walk_watch *w = state->watch;
+  if (!w) return 1;
+  // One writer: a plain store, no locked instruction in the walk's loop.
+  w->steps.store(w->steps.load(std::memory_order_relaxed) + 1,
+                 std::memory_order_relaxed);
+  if (!w->stop.load(std::memory_order_relaxed)) return 1;
+  state->truncated = 1;
+  return 0;
+}
+
 uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
                      const dir_iter *parent, const char *name) {
   if (depth > MAX_DEPTH || state->truncated) return 0;
@@ -39,7 +52,7 @@ uint64_t sum_dir_win(const char *path, int depth, scan_state *state,
   uint64_t sum = 0;
   dir_item item;
   char child[1024];
-  while (storage_dir_next(&it, &item)) {
+  while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     if (++state->scanned > MAX_SCAN_ENTRIES) {
       state->truncated = 1;
@@ -76,14 +89,12 @@ static void write_root_unavailable(const char *root) {
   OUT_LIT(",\"message\":\"this root does not exist on this node\"}\n");
 }
 
-// Lists the root folder into list. Returns the listed count.
-static int list_root(const char *root_path, dir_entry *list,
-                     scan_state *state) {
+int list_root(const char *root_path, dir_entry *list, scan_state *state) {
   dir_iter it;
   if (!storage_dir_open(&it, NULL, NULL, root_path)) return 0;
   int count = 0;
   dir_item item;
-  while (storage_dir_next(&it, &item)) {
+  while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     // The cap comes before the count: the entry that meets it is not counted.
     if (count >= MAX_DIR_ENTRIES || ++state->scanned > MAX_SCAN_ENTRIES) {
@@ -99,6 +110,7 @@ static int list_root(const char *root_path, dir_entry *list,
       e->is_dir = 1;
       e->bytes = fits ? sum_dir_win(e->path, 1, state, &it, item.name) : 0;
     }
+    if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
   storage_dir_close(&it);
   return count;
@@ -112,12 +124,15 @@ struct root_usage {
 // Usage of the volume that holds the root; all zero when it is unknown, or
 // when the volume does not answer within the deadline of the drive list
 // (the walk still reads what it can).
-static root_usage read_root_usage(const char *root_path) {
+static root_usage read_root_usage(const char *root_path, uint64_t dev) {
   root_usage u = {0, 0, 0, 0.0};
   static drive_row volume;  // too large for a thread's stack
   memset(&volume, 0, sizeof volume);
   if (!storage_volume_of(root_path, volume.mount, sizeof volume.mount))
     return u;
+  volume.dev_id = dev;
+  // Still stuck from an earlier request: not asked again.
+  if (storage_drive_stuck(&volume)) return u;
   const drive_row *asked = &volume;
   drive_probe probe;
   storage_probe(&asked, 1, 0, PROBE_DEADLINE_MS, &probe);
@@ -129,9 +144,11 @@ static root_usage read_root_usage(const char *root_path) {
   return u;
 }
 
+// stalled: the walk was given up (WALK_STALL_MS without progress); the
+// reply then says so after "truncated", a field no other reply has.
 static void write_listing(const char *root, const char *root_path,
                           const root_usage *u, const dir_entry *list,
-                          int count, const scan_state *state,
+                          int count, int truncated, int stalled,
                           long long scan_ms, const char *stamp) {
   json_header();
   OUT_LIT("{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"" PLUGIN_NAME
@@ -147,10 +164,12 @@ static void write_listing(const char *root, const char *root_path,
           "\"root_free_bytes\":%llu,\"root_pct\":%.1f",
           (unsigned long long)u->total, (unsigned long long)u->used,
           (unsigned long long)u->free, u->pct);
-  out_fmt(",\"count\":%d,\"truncated\":%s,\"max_depth\":%d,"
-          "\"max_scan_entries\":%d,\"scan_ms\":%lld,\"utc\":",
-          count, state->truncated ? "true" : "false", MAX_DEPTH,
-          MAX_SCAN_ENTRIES, scan_ms);
+  out_fmt(",\"count\":%d,\"truncated\":%s", count,
+          truncated ? "true" : "false");
+  if (stalled) OUT_LIT(",\"truncated_reason\":\"stalled\"");
+  out_fmt(",\"max_depth\":%d,\"max_scan_entries\":%d,\"scan_ms\":%lld,"
+          "\"utc\":",
+          MAX_DEPTH, MAX_SCAN_ENTRIES, scan_ms);
   json_str(stamp);
   OUT_LIT(",\"entries\":[");
   for (int i = 0; i < count; i++) {
@@ -191,7 +210,8 @@ void action_dirs(const char *root, const char *stamp) {
   }
   char root_path[1024];
   copy_str(root_path, sizeof root_path, home);
-  root_usage usage = read_root_usage(root_path);
+  uint64_t dev = storage_device_of(root_path);
+  root_usage usage = read_root_usage(root_path, dev);
 
   dir_entry *list = (dir_entry *)calloc(MAX_DIR_ENTRIES, sizeof(dir_entry));
   if (!list) {
@@ -201,12 +221,18 @@ void action_dirs(const char *root, const char *stamp) {
   }
   uint64_t start = storage_ticks_ms();
   scan_state state = {0, 0};
-  storage_readahead_begin(root_path, MAX_DEPTH, MAX_DIR_ENTRIES,
-                          MAX_SCAN_ENTRIES);
-  int count = list_root(root_path, list, &state);
-  storage_readahead_end();
+  int stalled = 0, count = 0;
+  // A walk of this home stuck since an earlier request: the same answer
+  // at once, and no second walk.
+  int stuck = storage_walk_stuck(dev, root_path);
+  if (!stuck) count = guarded_list(root_path, list, &state, &stalled);
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  write_listing(root, root_path, &usage, list, count, &state, scan_ms, stamp);
+  // Once given up, the walk's own state is its own: not read here.
+  write_listing(root, root_path, &usage, list, count,
+                stuck || stalled || state.truncated, stuck || stalled,
+                scan_ms, stamp);
+  // The walk may still write to list while it lives.
+  if (stalled) storage_walk_abandon(dev, root_path);
   free(list);
 }
