@@ -14,6 +14,8 @@
 
 #include "storage/marks_posix.h"
 
+#include "storage/mark_key.h"
+
 #include <errno.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -22,28 +24,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-// FNV-1a over the bytes of p, continuing from h.
-static uint64_t fnv(uint64_t h, const void *p, size_t n) {
-  const unsigned char *b = (const unsigned char *)p;
-  for (size_t i = 0; i < n; i++) {
-    h ^= b[i];
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-// The path is hashed (it may be up to 1023 bytes; a name holds 107): two
-// 64-bit hashes with different seeds, so that two keys meet by chance
-// about once in 2^128.
 void mark_name_of(char kind, uint64_t dev, const char *path, mark_name *out) {
-  uint64_t h1 = fnv(14695981039346656037ull, &dev, sizeof dev);
-  h1 = fnv(h1, path, strlen(path));
-  uint64_t h2 = fnv(0x6a09e667f3bcc909ull, path, strlen(path));
-  h2 = fnv(h2, &dev, sizeof dev);
+  char key[MARK_KEY_LEN];
+  mark_key(kind, dev, path, key);
   memset(out->path, 0, sizeof out->path);
-  int n = snprintf(out->path + 1, sizeof out->path - 1,
-                   "plugin_disks/%u/%c/%016llx%016llx", (unsigned)geteuid(),
-                   kind, (unsigned long long)h1, (unsigned long long)h2);
+  int n = snprintf(out->path + 1, sizeof out->path - 1, "plugin_disks/%u/%s",
+                   (unsigned)geteuid(), key);
   out->len = 1 + n;
 }
 

@@ -2,14 +2,16 @@
 // what the program does when a file system hangs.
 //
 //   hangfs MOUNTPOINT [--hang none|statfs|all] [--answer-statfs N]
-//          [--spare NAME]
+//          [--answer N] [--spare NAME]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
 // (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
 // --hang statfs its statfs requests are read and never answered (after the
 // first N with --answer-statfs N); with --hang all no request is answered
-// at all. Held requests are answered with EIO on SIGUSR1, and on SIGTERM or
-// SIGINT before it unmounts and ends. --spare NAME answers every request
+// at all (after the first N with --answer N). Held requests are answered
+// with EIO on SIGUSR1; SIGUSR2 does the same and ends the hang (every later
+// request is answered); SIGTERM or SIGINT answer them before it unmounts
+// and ends. --spare NAME answers every request
 // of a caller whose command name begins with NAME: Wine's server checks
 // each file it opens with statfs, and must be spared for the hang to reach
 // the program under test instead of every Wine process at once, so that whatever waits on them is
@@ -36,6 +38,7 @@ enum { MAX_HELD = 4096 };
 
 static int hang_mode = HANG_NONE;
 static long statfs_answers = 0;  // statfs requests to answer before hanging
+static long answers = 0;         // requests to answer before hanging (all)
 static const char *spare_name;  // callers never held
 static fuse_req_t held[MAX_HELD];
 static int n_held;
@@ -64,6 +67,10 @@ static void keep(fuse_req_t req) {
 
 static int hold(fuse_req_t req) {
   if (hang_mode != HANG_ALL || spared(req)) return 0;
+  if (answers > 0) {
+    answers--;
+    return 0;
+  }
   keep(req);
   return 1;
 }
@@ -212,7 +219,7 @@ static const struct fuse_lowlevel_ops ops = {
 static void usage(void) {
   fprintf(stderr,
           "usage: hangfs MOUNTPOINT [--hang none|statfs|all] "
-          "[--answer-statfs N] [--spare NAME]\n");
+          "[--answer-statfs N] [--answer N] [--spare NAME]\n");
   exit(2);
 }
 
@@ -228,6 +235,8 @@ int main(int argc, char **argv) {
       else usage();
     } else if (strcmp(argv[i], "--spare") == 0 && i + 1 < argc) {
       spare_name = argv[++i];
+    } else if (strcmp(argv[i], "--answer") == 0 && i + 1 < argc) {
+      answers = strtol(argv[++i], NULL, 10);
     } else if (strcmp(argv[i], "--answer-statfs") == 0 && i + 1 < argc) {
       statfs_answers = strtol(argv[++i], NULL, 10);
     } else {
@@ -238,6 +247,7 @@ int main(int argc, char **argv) {
   sigset_t sigs;
   sigemptyset(&sigs);
   sigaddset(&sigs, SIGUSR1);
+  sigaddset(&sigs, SIGUSR2);
   sigaddset(&sigs, SIGTERM);
   sigaddset(&sigs, SIGINT);
   sigprocmask(SIG_BLOCK, &sigs, NULL);
@@ -270,7 +280,8 @@ int main(int argc, char **argv) {
       struct signalfd_siginfo si;
       if (read(sfd, &si, sizeof si) == (ssize_t)sizeof si) {
         release_held();
-        if (si.ssi_signo != SIGUSR1) running = 0;
+        if (si.ssi_signo == SIGUSR2) hang_mode = HANG_NONE;
+        else if (si.ssi_signo != SIGUSR1) running = 0;
       }
     }
     if (running && (p[0].revents & (POLLIN | POLLERR | POLLHUP))) {

@@ -3,7 +3,7 @@
 // Runs the program against file systems that stop answering and against
 // mounts inside the home folder, from the cases of cases.json.
 //
-//   node run.js --program <native build> --hangfs <hangfs> --work <dir>
+//   node run.js --program <native build> --hangfs <hangfs> --squat <squat> --work <dir>
 //               [--exe <windows build>] [--filter <text>] cases.json
 //
 // Must run as root inside a private mount namespace (tests/hang/run sees
@@ -23,7 +23,7 @@
 //                { "tmpfs": P, "size": "8m", "source": S }
 //                { "bind": FROM, "to": P }
 //                { "fuse": P, "hang": "none"|"statfs"|"all",
-//                  "answer_statfs": N }         a hangfs mount
+//                  "answer_statfs": N, "answer": N }  a hangfs mount
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
 //   no_openat2 true: run as on a kernel without openat2 (before 5.6)
 //   env        the program's environment (nothing else is inherited)
@@ -33,6 +33,25 @@
 //              ({n}, {pct}, {pid}, {utc}, {ms}, {fffd}, {text:NAME})
 // After each case the held requests are answered (EIO) and nothing the
 // program left behind may outlive that by more than a few seconds.
+//
+// A case with "polls" makes the same request again and again, as a
+// dashboard does, each time once the reply before has come:
+//   polls         how many requests while the file systems hang
+//   stall         true: the first reply waits for the walk's stall bound
+//                 (5 s) as well as its deadlines
+//   later_stdout  the reply of every request after the first (default
+//                 stdout); each must end within QUICK_MS of the same
+//                 request made before anything was mounted (the median of
+//                 a few), and, natively, end of file must come with it
+//   held          how many processes of the program are left after the
+//                 last request (exactly); none may be left beyond it at any
+//                 point. held_at_most: an upper bound instead
+//   squat         { "mount": P, "user": U }: before the requests, a process
+//                 of user U holds the name of the mark that says the drive
+//                 at P (a mount of the case) is stuck
+//   healed_stdout then the file systems answer again (hangfs SIGUSR2);
+//                 once nothing of the program is left, one more request
+//                 must give this reply
 
 const fs = require('fs');
 const path = require('path');
@@ -43,12 +62,15 @@ const DEADLINE_MS = 1000;
 const MARGIN_MS = 900;       // start, the reply and a busy machine
 const WINE_MARGIN_MS = 2500; // Wine starts its own processes first
 const SETTLE_MS = 5000;      // for what is left behind to end once released
+const STALL_MS = 5000;       // the walk's bound of no progress (WALK_STALL_MS)
+const QUICK_MS = 100;        // a later poll against one with nothing hung
+const WINE_QUICK_MS = 400;   // the same under Wine, whose start varies more
 
 function parseArgs(argv) {
   const o = { files: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
-    if (['--program', '--exe', '--hangfs', '--no-openat2', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
+    if (['--program', '--exe', '--hangfs', '--no-openat2', '--squat', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
     else o.files.push(a);
   }
   if (!o.program || !o.hangfs || !o.work || !o.files.length) {
@@ -110,9 +132,25 @@ class Case {
       fs.mkdirSync(path.join(this.root, 'proc'));
       sh(['mount', '-t', 'proc', 'proc', path.join(this.root, 'proc')]);
     }
+    // A request made before anything is mounted: what a later poll is
+    // held against.
+    if (this.c.polls && !this.c.wine) this.baseline = await this.timeRequests();
     for (const s of this.c.steps || []) await this.step(s);
     // Wine's server reads the drive letters when it starts.
     if (this.c.wine) spawnSync('wineserver', ['-p'], { env: { ...process.env, ...this.o.wineEnv }, stdio: 'ignore' });
+    if (this.c.polls && this.c.wine) this.baseline = await this.timeRequests();
+  }
+
+  // The median time of a few requests, to their reply's end.
+  async timeRequests() {
+    const times = [];
+    for (let i = 0; i < 5; i++) {
+      const p = this.run();
+      times.push((await p.complete).complete);
+      await p.eof;
+    }
+    times.sort((a, b) => a - b);
+    return times[2];
   }
 
   async step(s) {
@@ -136,6 +174,7 @@ class Case {
     fs.mkdirSync(this.at(s.fuse), { recursive: true });
     const args = [this.root + '/' + s.fuse, '--hang', s.hang || 'none'];
     if (s.answer_statfs !== undefined) args.push('--answer-statfs', String(s.answer_statfs));
+    if (s.answer !== undefined) args.push('--answer', String(s.answer));
     // Wine's server checks every file it opens with statfs: spared, the
     // hang reaches the program itself.
     if (this.c.wine) args.push('--spare', 'wineserver');
@@ -197,6 +236,43 @@ class Case {
 
   release() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR1'); }
 
+  // Held requests answered, and none held from then on.
+  heal() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR2'); }
+
+  // A process of another user (or of this one) that holds the name of the
+  // drive mark for the mount at p: "\0plugin_disks/<uid>/d/<hash>", the
+  // hash of the mount's device and path as the program computes it.
+  async squat(p, user) {
+    const where = this.root + '/' + p;
+    let dev = null;
+    for (const line of fs.readFileSync('/proc/self/mountinfo', 'latin1').split('\n')) {
+      const f = line.split(' ');
+      if (f[4] === where) {
+        const [major, minor] = f[2].split(':').map(BigInt);
+        dev = (major << 32n) | minor;
+      }
+    }
+    if (dev === null) throw new Error('squat: no mount at ' + where);
+    const devBytes = Buffer.alloc(8);
+    devBytes.writeBigUInt64LE(dev);
+    const pathBytes = bytes('/' + p);
+    const fnv = (h, buf) => {
+      for (const b of buf) h = ((h ^ BigInt(b)) * 1099511628211n) & 0xffffffffffffffffn;
+      return h;
+    };
+    const h1 = fnv(fnv(14695981039346656037n, devBytes), pathBytes);
+    const h2 = fnv(fnv(0x6a09e667f3bcc909n, pathBytes), devBytes);
+    const hex = (h) => h.toString(16).padStart(16, '0');
+    const name = `plugin_disks/${process.geteuid()}/d/${hex(h1)}${hex(h2)}`;
+    const args = user === 'root' ? [] : [`--reuid=${user}`, '--regid=nogroup', '--clear-groups'];
+    const proc = spawn('setpriv', [...args, this.o.squat, name], { stdio: ['ignore', 'pipe', 'inherit'] });
+    this.squatter = proc;
+    await new Promise((resolve, reject) => {
+      proc.stdout.on('data', (d) => { if (String(d).includes('ready')) resolve(); });
+      proc.on('exit', (code) => reject(new Error(`the squatter ended (${code})`)));
+    });
+  }
+
   // Processes this case's program left behind.
   leftovers() {
     if (this.c.wine) return leftBehind((exe, cmd) => cmd.split('\0')[0].endsWith('plugin_disks.exe'));
@@ -205,6 +281,7 @@ class Case {
   }
 
   async tearDown() {
+    if (this.squatter && this.squatter.exitCode === null) this.squatter.kill('SIGKILL');
     this.release();
     if (this.c.wine) spawnSync('wineserver', ['-k'], { env: { ...process.env, ...this.o.wineEnv } });
     for (const f of this.fuses) {
@@ -267,6 +344,69 @@ async function runCase(c, o, dir, texts) {
   return errs;
 }
 
+// A dashboard's polls (see "polls" at the top).
+async function runPolls(c, o, dir, texts) {
+  const errs = [];
+  const k = new Case(c, o, dir);
+  const opts = { platform: c.wine ? 'windows' : 'linux', sep: c.wine ? '\\' : '/' };
+  const margin = c.wine ? WINE_MARGIN_MS : MARGIN_MS;
+  const quick = c.wine ? WINE_QUICK_MS : QUICK_MS;
+  const most = c.held_at_most !== undefined ? c.held_at_most : c.held;
+  // One request: its reply checked whole, end of file checked natively.
+  const poll = async (label, expected, first) => {
+    const p = k.run();
+    const r = await p.complete;
+    if (first) {
+      const wait = (c.deadlines || 0) * DEADLINE_MS + (c.stall ? STALL_MS : 0);
+      if (r.complete < wait - 50) errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms, before ${wait} ms`);
+      if (r.complete > wait + margin) errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms, later than ${wait} + ${margin} ms`);
+    } else if (k.baseline !== undefined && r.complete > k.baseline + quick) {
+      errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms, more than ${quick} ms after one with nothing hung (${k.baseline.toFixed(0)} ms)`);
+    }
+    // Under Wine the process that holds a stuck call keeps the reply open
+    // (see the Wine cases above); only the reply itself is awaited there.
+    const eof = c.wine ? null : await Promise.race([p.eof, sleep(margin).then(() => null)]);
+    if (!c.wine && !eof) errs.push(`${label}: no end of file once the reply was written`);
+    const stdout = eof ? eof.stdout : p.output();
+    const e = checkWhole(label, expandMacros(expected, texts, c.name), stdout, opts);
+    if (e) errs.push(e);
+  };
+  try {
+    await k.setUp();
+    if (c.squat) await k.squat(c.squat.mount, c.squat.user);
+    for (let i = 1; i <= c.polls; i++) {
+      await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
+      const left = k.leftovers();
+      if (left.length > most) errs.push(`after request ${i}: ${left.length} processes left: ${left.join(', ')}`);
+    }
+    const left = k.leftovers();
+    if (c.held_at_most === undefined && left.length !== c.held) {
+      errs.push(`after the last request: ${left.length} processes left, not ${c.held}: ${left.join(', ')}`);
+    }
+    if (c.healed_stdout !== undefined) {
+      k.heal();
+      let now = k.leftovers();
+      for (let i = 0; i < SETTLE_MS / 100 && now.length; i++) {
+        await sleep(100);
+        now = k.leftovers();
+      }
+      if (now.length) errs.push(`still running ${SETTLE_MS} ms after the file systems answered: ${now.join(', ')}`);
+      await poll('the request once healed', c.healed_stdout, false);
+      now = k.leftovers();
+      for (let i = 0; i < 20 && now.length; i++) {
+        await sleep(100);
+        now = k.leftovers();
+      }
+      if (now.length) errs.push(`left after the request once healed: ${now.join(', ')}`);
+    }
+  } catch (e) {
+    errs.push(String(e && e.stack || e));
+  } finally {
+    await k.tearDown();
+  }
+  return errs;
+}
+
 async function main() {
   const o = parseArgs(process.argv.slice(2));
   if (process.getuid() !== 0) throw new Error('tests/hang must run as root');
@@ -284,7 +424,7 @@ async function main() {
         continue;
       }
       if (c.wine && !o.prefix) await startWine(o);
-      const errs = await runCase(c, o, path.join(o.work, String(n++)), data.texts || {});
+      const errs = await (c.polls ? runPolls : runCase)(c, o, path.join(o.work, String(n++)), data.texts || {});
       if (errs.length) {
         failed++;
         process.stdout.write(`FAIL  ${c.name}\n    ${errs.join('\n    ')}\n`);
