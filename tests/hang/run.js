@@ -133,12 +133,13 @@ class Case {
       sh(['mount', '-t', 'proc', 'proc', path.join(this.root, 'proc')]);
     }
     // A request made before anything is mounted: what a later poll is
-    // held against.
-    if (this.c.polls && !this.c.wine) this.baseline = await this.timeRequests();
+    // held against. Wine's server is ended after it, to read the drive
+    // letters of the steps when it starts again.
+    if (this.c.polls) this.baseline = await this.timeRequests();
+    if (this.c.polls && this.c.wine) spawnSync('wineserver', ['-k'], { env: { ...process.env, ...this.o.wineEnv } });
     for (const s of this.c.steps || []) await this.step(s);
     // Wine's server reads the drive letters when it starts.
     if (this.c.wine) spawnSync('wineserver', ['-p'], { env: { ...process.env, ...this.o.wineEnv }, stdio: 'ignore' });
-    if (this.c.polls && this.c.wine) this.baseline = await this.timeRequests();
   }
 
   // The median time of a few requests, to their reply's end.
@@ -192,7 +193,11 @@ class Case {
   run() {
     let child;
     if (this.c.wine) {
-      child = spawn('wine', [this.o.exe], {
+      // Wine sets USERPROFILE itself: a case's own goes through cmd.
+      const home = (this.c.env || {}).USERPROFILE;
+      const exe = 'Z:' + this.o.exe.replace(/\//g, '\\');
+      const argv = home === undefined ? [this.o.exe] : ['cmd', '/c', `set USERPROFILE=${home}&& ${exe}`];
+      child = spawn('wine', argv, {
         env: { ...this.c.env, ...this.o.wineEnv }, stdio: ['ignore', 'pipe', 'ignore'],
       });
     } else {
