@@ -73,13 +73,15 @@ int storage_walk_stuck(uint64_t dev, const char *path) {
 }
 
 void storage_walk_abandon(uint64_t dev, const char *path) {
+  // Marked before the reply's last bytes leave, so that the next request
+  // finds the mark.
+  mark_name m;
+  walk_mark(dev, path, &m);
+  int mark = mark_take(&m);  // -1: one of ours holds it already
   fflush(stdout);
   close(0);
   close(1);
   close(2);
-  mark_name m;
-  walk_mark(dev, path, &m);
-  int mark = mark_take(&m);  // -1: one of ours holds it already
   struct pollfd p[2] = {{ended_fds[0], POLLIN, 0}, {mark, POLLIN, 0}};
   for (;;) {
     if (poll(p, 2, -1) < 0) continue;

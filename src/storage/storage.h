@@ -91,8 +91,10 @@ struct drive_probe {
 void storage_probe(const drive_row *const *rows, int n, int want_name,
                    int deadline_ms, drive_probe *out);
 
-// To be called once the reply is written: ends the process at once when
-// something left behind by storage_probe could otherwise keep it alive.
+// To be called once the reply is written. When storage_probe left a call
+// of this process's behind (Windows: a worker thread), the reply is ended
+// (end of file) and the process stays only to hold that drive's mark until
+// the call returns, then ends; otherwise it returns at once.
 void storage_finish(void);
 
 // The name to ask storage_space about for a home folder path. Returns 1,
