@@ -29,6 +29,19 @@ int enters_folder(const dir_item *item) {
   return !item->recall_on_open && !item->recall_on_data_access;
 }
 
+// Tells a watcher that the walk was handed one more entry. Returns 0 when
+// the watcher has given up on the walk: the walk then stops as at a limit.
+static inline int walk_step(scan_state *state) {
+  walk_watch *w = state->watch;
+  if (!w) return 1;
+  // One writer: a plain store, no locked instruction in the walk's loop.
+  w->steps.store(w->steps.load(std::memory_order_relaxed) + 1,
+                 std::memory_order_relaxed);
+  if (!w->stop.load(std::memory_order_relaxed)) return 1;
+  state->truncated = 1;
+  return 0;
+}
+
 uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
                      const char *name) {
   if (depth > MAX_DEPTH || state->truncated) return 0;
@@ -36,7 +49,7 @@ uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
   if (!storage_dir_open(&it, parent, name, NULL)) return 0;
   uint64_t sum = 0;
   dir_item item;
-  while (storage_dir_next(&it, &item)) {
+  while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     if (++state->scanned > MAX_SCAN_ENTRIES) {
       state->truncated = 1;
@@ -82,7 +95,7 @@ static const char NO_ROOT[] = "this root does not exist on this node";
 static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   int count = 0;
   dir_item item;
-  while (storage_dir_next(&it, &item)) {
+  while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     // The cap comes before the count: the entry that meets it is not counted.
     if (count >= MAX_DIR_ENTRIES || ++state->scanned > MAX_SCAN_ENTRIES) {
@@ -97,17 +110,32 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
       e->is_dir = 1;
       e->bytes = enters_folder(&item) ? sum_dir_win(1, state, &it, item.name) : 0;
     }
+    if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
   storage_dir_close(&it);
   return count;
 }
 
-// Lists the root folder into list. Returns the listed count.
-static int list_root(const char *root_path, dir_entry *list,
-                     scan_state *state) {
+int list_folder(const char *root_path, const char *sub, const char *listed,
+                dir_entry *list, scan_state *state, int *reason) {
   dir_iter it;
-  if (!storage_dir_open(&it, NULL, NULL, root_path)) return 0;
-  return list_open(it, list, state);
+  *reason = BELOW_OK;
+  // The depth limit counts from the listed folder, home or sub alike. The
+  // read-ahead of the home folder starts before it is opened; a sub folder
+  // is opened first, since it may well be refused.
+  if (sub[0]) {
+    *reason = storage_dir_open_below(&it, root_path, sub);
+    if (*reason != BELOW_OK) return 0;
+  }
+  storage_readahead_begin(listed, MAX_DEPTH, MAX_DIR_ENTRIES,
+                          MAX_SCAN_ENTRIES);
+  if (!sub[0] && !storage_dir_open(&it, NULL, NULL, root_path)) {
+    storage_readahead_end();
+    return 0;
+  }
+  int count = list_open(it, list, state);
+  storage_readahead_end();
+  return count;
 }
 
 struct root_usage {
@@ -118,12 +146,15 @@ struct root_usage {
 // Usage of the volume that holds the root; all zero when it is unknown, or
 // when the volume does not answer within the deadline of the drive list
 // (the walk still reads what it can).
-static root_usage read_root_usage(const char *root_path) {
+static root_usage read_root_usage(const char *root_path, uint64_t dev) {
   root_usage u = {0, 0, 0, 0.0};
   static drive_row volume;  // too large for a thread's stack
   memset(&volume, 0, sizeof volume);
   if (!storage_volume_of(root_path, volume.mount, sizeof volume.mount))
     return u;
+  volume.dev_id = dev;
+  // Still stuck from an earlier request: not asked again.
+  if (storage_drive_stuck(&volume)) return u;
   const drive_row *asked = &volume;
   drive_probe probe;
   storage_probe(&asked, 1, 0, PROBE_DEADLINE_MS, &probe);
@@ -136,10 +167,12 @@ static root_usage read_root_usage(const char *root_path) {
 }
 
 // listed is the folder listed: root_path, or the sub folder below it.
+// stalled: the walk was given up (WALK_STALL_MS without progress); the
+// reply then says so after "truncated", a field no other reply has.
 static void write_listing(const char *root, const char *root_path,
                           const char *sub, const char *listed,
                           const root_usage *u, const dir_entry *list,
-                          int count, const scan_state *state,
+                          int count, int truncated, int stalled,
                           long long scan_ms, const char *stamp) {
   json_header();
   OUT_LIT("{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"" PLUGIN_NAME
@@ -159,10 +192,12 @@ static void write_listing(const char *root, const char *root_path,
           "\"root_free_bytes\":%llu,\"root_pct\":%.1f",
           (unsigned long long)u->total, (unsigned long long)u->used,
           (unsigned long long)u->free, u->pct);
-  out_fmt(",\"count\":%d,\"truncated\":%s,\"max_depth\":%d,"
-          "\"max_scan_entries\":%d,\"scan_ms\":%lld,\"utc\":",
-          count, state->truncated ? "true" : "false", MAX_DEPTH,
-          MAX_SCAN_ENTRIES, scan_ms);
+  out_fmt(",\"count\":%d,\"truncated\":%s", count,
+          truncated ? "true" : "false");
+  if (stalled) OUT_LIT(",\"truncated_reason\":\"stalled\"");
+  out_fmt(",\"max_depth\":%d,\"max_scan_entries\":%d,\"scan_ms\":%lld,"
+          "\"utc\":",
+          MAX_DEPTH, MAX_SCAN_ENTRIES, scan_ms);
   json_str(stamp);
   OUT_LIT(",\"entries\":[");
   for (int i = 0; i < count; i++) {
@@ -257,41 +292,45 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
     return;
   }
   copy_str(root_path, sizeof root_path, home);
-  // The listed folder: home itself, or the folder sub below it, opened
-  // now so that a folder that cannot be listed is refused before the
-  // first byte of the reply.
+  // The listed folder: home itself, or the folder sub below it. It is
+  // opened on the walk's thread, so that a home that has stopped answering
+  // cannot hold the reply there either; a sub folder that cannot be listed
+  // is still refused before the first byte of the reply.
   char listed[sizeof root_path + 1 + MAX_SUB_BYTES + 1];
-  dir_iter below;
-  if (sub[0]) {
-    int reason = storage_dir_open_below(&below, root_path, sub);
-    if (reason != BELOW_OK) {
-      write_sub_refusal(below_error(reason), sub);
-      return;
-    }
+  if (sub[0])
     join_below(listed, sizeof listed, root_path, sub);  // always fits
-  } else {
+  else
     copy_str(listed, sizeof listed, root_path);
-  }
-  root_usage usage = read_root_usage(root_path);
+  uint64_t dev = storage_device_of(root_path);
 
   dir_entry *list = (dir_entry *)calloc(MAX_DIR_ENTRIES, sizeof(dir_entry));
   if (!list) {
-    if (sub[0]) storage_dir_close(&below);
     json_header();
     OUT_LIT("{\"ok\":false,\"error\":\"out_of_memory\"}\n");
     return;
   }
   uint64_t start = storage_ticks_ms();
   scan_state state = {0, 0};
-  // The depth limit counts from the listed folder, home or sub alike.
-  storage_readahead_begin(listed, MAX_DEPTH, MAX_DIR_ENTRIES,
-                          MAX_SCAN_ENTRIES);
-  int count = sub[0] ? list_open(below, list, &state)
-                     : list_root(listed, list, &state);
-  storage_readahead_end();
+  int stalled = 0, count = 0, reason = BELOW_OK;
+  // A walk of this home stuck since an earlier request: the same answer
+  // at once, and no second walk.
+  int stuck = storage_walk_stuck(dev, root_path);
+  if (!stuck)
+    count = guarded_list(root_path, sub, listed, list, &state, &stalled,
+                         &reason);
+  if (!stalled && reason != BELOW_OK) {
+    write_sub_refusal(below_error(reason), sub);
+    free(list);
+    return;
+  }
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  write_listing(root, root_path, sub, listed, &usage, list, count, &state,
+  root_usage usage = read_root_usage(root_path, dev);
+  // Once given up, the walk's own state is its own: not read here.
+  write_listing(root, root_path, sub, listed, &usage, list, count,
+                stuck || stalled || state.truncated, stuck || stalled,
                 scan_ms, stamp);
+  // The walk may still write to list while it lives.
+  if (stalled) storage_walk_abandon(dev, root_path);
   free(list);
 }

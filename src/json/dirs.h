@@ -3,6 +3,8 @@
 
 #include <stdint.h>
 
+#include <atomic>
+
 #include "storage/storage.h"
 
 // One listed entry of the root folder.
@@ -14,10 +16,19 @@ struct dir_entry {
   int is_dir;
 };
 
+// What the request sees of a walk that runs on another thread
+// (guarded_walk.cpp).
+struct walk_watch {
+  std::atomic<uint64_t> steps;  // entries the listings have handed out
+  std::atomic<int> listed;      // root entries whose record is final
+  std::atomic<int> stop;        // set by the request: end the walk now
+};
+
 // Shared by every level of one breakdown.
 struct scan_state {
   uint64_t scanned;  // countable entries looked at so far
   int truncated;     // a limit stopped the listing or the walk; stays set
+  walk_watch *watch = nullptr;  // NULL when nobody watches the walk
 };
 
 // Whether an entry is a link: one the platform marks as such, or a
@@ -26,6 +37,15 @@ struct scan_state {
 // Every other reparse point (cloud files, deduplicated or compressed
 // files, ...) is data like any other.
 int is_link_entry(const dir_item *item);
+
+// How long a walk may go without being handed a single entry before the
+// request gives up on it: a file system that has stopped answering. Only
+// progress counts, never the total time, so a large tree on a cold or busy
+// disk never trips it: one disk request, even queued behind hundreds on a
+// spinning disk, is served in well under a second (the block layer's
+// deadline scheduler expires reads after 500 ms), and NFS and SMB clients
+// wait tens of seconds before they call a server dead.
+enum { WALK_STALL_MS = 5000 };
 
 // Whether an enumerated entry is passed over without being counted: an
 // empty name, "." or "..", a link, or a mount point.
@@ -43,6 +63,24 @@ int enters_folder(const dir_item *item);
 // be listed adds 0.
 uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
                      const char *name);
+
+// Opens the listed folder, the home folder root_path or, when sub is not
+// empty, the folder sub below it (listed is its whole path), and lists it
+// into list (MAX_DIR_ENTRIES records, zeroed), each folder with its total.
+// Returns the listed count; *reason is BELOW_OK, or why sub cannot be
+// listed (nothing listed then). A home folder that cannot be opened lists
+// nothing.
+int list_folder(const char *root_path, const char *sub, const char *listed,
+                dir_entry *list, scan_state *state, int *reason);
+
+// list_folder on a thread of its own, watched: returns its count once it
+// ends, or, once it has gone WALK_STALL_MS without a single entry, tells
+// it to stop, sets *stalled and returns the count of records finished so
+// far (records past them, and *reason, may still change while the walk
+// lives).
+int guarded_list(const char *root_path, const char *sub, const char *listed,
+                 dir_entry *list, scan_state *state, int *stalled,
+                 int *reason);
 
 // Larger totals first; equal totals by name bytes.
 int dir_cmp(const void *a, const void *b);

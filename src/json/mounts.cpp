@@ -11,7 +11,7 @@ namespace {
 // answered a chunk at a time, so that the drives of a chunk that may hang
 // are all asked at once: k drives that do not answer cost one deadline,
 // not k.
-enum { CHUNK = 256 };
+enum { CHUNK = 256, STUCK = -2 };
 
 struct collect_ctx {
   mount_info *table;
@@ -21,7 +21,8 @@ struct collect_ctx {
   drive_row rows[CHUNK];
   const drive_row *asked[CHUNK];
   drive_probe probes[CHUNK];   // what rows[i] answered, when asked
-  int probe_of[CHUNK];         // index into probes, or -1: ask directly
+  int probe_of[CHUNK];         // index into probes, -1: ask directly, or
+                               // STUCK: left out unasked
 };
 }  // namespace
 
@@ -119,13 +120,19 @@ static void flush_rows(collect_ctx *c) {
   int k = 0;
   for (int i = 0; i < c->n; i++) {
     c->probe_of[i] = -1;
-    if (drive_may_hang(&c->rows[i]) && !hung_has(c->hung, c->rows[i].mount)) {
-      c->probe_of[i] = k;
-      c->asked[k++] = &c->rows[i];
+    const drive_row *row = &c->rows[i];
+    if (!drive_may_hang(row) || hung_has(c->hung, row->mount)) continue;
+    // Still stuck in a call of an earlier request: left out at once.
+    if (storage_drive_stuck(row)) {
+      c->probe_of[i] = STUCK;
+      continue;
     }
+    c->probe_of[i] = k;
+    c->asked[k++] = row;
   }
   if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
   for (int i = 0; i < c->n; i++) {
+    if (c->probe_of[i] == STUCK) continue;
     const drive_probe *p = c->probe_of[i] >= 0 ? &c->probes[c->probe_of[i]] : NULL;
     if (p && !p->answered) hung_add(c->hung, c->rows[i].mount);
     // A drive letter's type comes with the other answers.

@@ -40,7 +40,8 @@ struct hung_drives {
 // Fills table (MAX_MOUNTS records, each zeroed as it is filled) with the
 // usable drives in list order. Drives that may hang are asked with a
 // deadline; one given up is left out and added to hung, and a drive
-// already in hung is left out without being asked. Returns the number
+// already in hung, or still stuck in a call of an earlier request
+// (storage_drive_stuck), is left out without being asked. Returns the number
 // filled, 0 to MAX_MOUNTS.
 int collect_mounts(mount_info *table, hung_drives *hung);
 // Larger total first; equal totals by mount, bytewise ascending.

@@ -77,3 +77,32 @@ int storage_volume_of(const char *path, char *buf, size_t cap) {
   return 1;
 }
 
+
+namespace {
+struct device_search {
+  const char *path;
+  size_t best;   // length of the longest mount point that holds path
+  uint64_t dev;
+};
+
+void match_mount(const drive_row *row, void *ctx) {
+  device_search *s = (device_search *)ctx;
+  size_t n = strlen(row->mount);
+  if (n > 1 && row->mount[n - 1] == '/') n--;
+  int holds = strncmp(s->path, row->mount, n) == 0 &&
+              (s->path[n] == '/' || s->path[n] == '\0' || n == 1);
+  // A later mount over the same point hides the earlier one.
+  if (holds && n >= s->best) {
+    s->best = n;
+    s->dev = row->dev_id;
+  }
+}
+}  // namespace
+
+// The mount whose point is the longest leading part of the path, as
+// written: a path through a link is judged by the link's own place.
+uint64_t storage_device_of(const char *path) {
+  device_search s = {path, 0, 0};
+  storage_each_drive(match_mount, &s);
+  return s.dev;
+}

@@ -3,12 +3,20 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 fake_platform fake;
 
 const char storage_platform[] = "windows";
 const char storage_sep = '\\';
 
+static void walk_release(void);
+
 void fake_reset(void) {
+  walk_release();
   memset(&fake, 0, sizeof fake);
   fake.now = 1735787045;  // 2025-01-02T03:04:05Z
 }
@@ -55,7 +63,7 @@ int storage_gmtime(int64_t t, struct tm *out) {
   return gmtime_r(&tt, out) != NULL;
 }
 
-uint64_t storage_ticks_ms(void) { return 1000; }
+uint64_t storage_ticks_ms(void) { return 1000 + fake.ticks; }
 const char *storage_home(void) { return fake.home; }
 
 int storage_each_drive(drive_fn fn, void *ctx) {
@@ -126,6 +134,13 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
 
 void storage_finish(void) {}
 
+int storage_drive_stuck(const drive_row *row) {
+  fake_drive *d = drive_at(row->mount);
+  return d ? d->stuck : fake.root_space_stuck;
+}
+
+uint64_t storage_device_of(const char *) { return 7; }
+
 // Follows the rule of drive letters: "C:..." is on the volume "C:\".
 int storage_volume_of(const char *path, char *buf, size_t cap) {
   if (fake.volume_fails || !path[0] || path[1] != ':' || cap < 4) return 0;
@@ -162,6 +177,8 @@ static int open_listing(dir_iter *it, int folder) {
   return 1;
 }
 
+static void walk_hang_here(void);
+
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *) {
   fake.dir_opens++;
@@ -178,6 +195,7 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
     if (folder == -2) return 0;
     fake.nodes[folder].opened++;
     if (fake.nodes[folder].unlistable || !fake.nodes[folder].is_dir) return 0;
+    if (folder == fake.hang_node - 1) walk_hang_here();
   } else if (fake.root_unlistable) {
     return 0;
   }
@@ -268,4 +286,72 @@ void storage_readahead_end(void) {
   fake.readahead_ends++;
   fake.opens_at_end = fake.dir_opens;
   fake.handles_at_end = fake.open_handles;
+}
+
+// ---- the walk's thread -------------------------------------------------
+namespace {
+std::mutex walk_lock;
+std::condition_variable walk_cv;
+std::thread walk_thread;
+int walk_ended;
+int walk_released;
+}  // namespace
+
+// The walk blocks here, as in a call that is never answered, until it is
+// given up or the fake is reset.
+static void walk_hang_here(void) {
+  std::unique_lock<std::mutex> l(walk_lock);
+  walk_cv.wait(l, [] { return walk_released != 0; });
+}
+
+static void walk_release(void) {
+  {
+    std::lock_guard<std::mutex> l(walk_lock);
+    walk_released = 1;
+  }
+  walk_cv.notify_all();
+  if (walk_thread.joinable()) walk_thread.join();
+}
+
+int storage_walk_start(void (*fn)(void *), void *arg) {
+  if (!fake.hang_node) {
+    fn(arg);
+    walk_ended = 1;
+    return 1;
+  }
+  fake.walk_threads++;
+  walk_ended = 0;
+  walk_released = 0;
+  walk_thread = std::thread([fn, arg] {
+    fn(arg);
+    std::lock_guard<std::mutex> l(walk_lock);
+    walk_ended = 1;
+    walk_cv.notify_all();
+  });
+  return 1;
+}
+
+// A walk that has not ended costs ms of the fake clock and a moment of
+// real time, so that it is seen to make no progress.
+int storage_walk_wait(int ms) {
+  std::unique_lock<std::mutex> l(walk_lock);
+  if (walk_cv.wait_for(l, std::chrono::milliseconds(2),
+                       [] { return walk_ended != 0; })) {
+    l.unlock();
+    if (walk_thread.joinable()) walk_thread.join();
+    return 1;
+  }
+  fake.ticks += (uint64_t)ms;
+  return 0;
+}
+
+int storage_walk_stuck(uint64_t dev, const char *path) {
+  fake.last_dev = dev;
+  snprintf(fake.last_walk_path, sizeof fake.last_walk_path, "%s", path);
+  return fake.walk_stuck;
+}
+
+void storage_walk_abandon(uint64_t, const char *) {
+  fake.abandoned++;
+  walk_release();
 }

@@ -17,6 +17,7 @@ struct fake_drive {
   unsigned hangs;      // bit k set: does not answer storage_probe during the
                        // (k+1)th listing
   int asked;           // storage_space calls and probes for this drive
+  int stuck;           // storage_drive_stuck: an earlier request's call is stuck
 };
 
 // A node of a fake folder tree: an entry inside node `parent` (-1: inside
@@ -49,6 +50,7 @@ struct fake_platform {
   space_info root_space;
   int root_space_fails;
   int root_space_hangs;  // the root's volume does not answer storage_probe
+  int root_space_stuck;  // storage_drive_stuck for the root's volume
   char last_volume[1024];
 
   int n_nodes;
@@ -74,6 +76,19 @@ struct fake_platform {
   int readahead_depth, readahead_listed;
   uint64_t readahead_entries;
   int opens_at_begin, handles_at_begin, opens_at_end, handles_at_end;
+  // The walk: stuck since an earlier request (storage_walk_stuck), or
+  // hanging when it opens node hang_node - 1 (0: never), on a thread of
+  // its own, until the walk is given up. Without hang_node the walk runs
+  // at once on the caller's thread.
+  int walk_stuck;
+  int hang_node;
+  int walk_threads;    // walks run on a thread
+  int abandoned;       // storage_walk_abandon calls
+  uint64_t last_dev;   // the device given to the last walk mark call
+  char last_walk_path[1024];
+  uint64_t ticks;      // added to storage_ticks_ms; advanced while the
+                       // caller waits for a hanging walk
+
   int64_t now;         // storage_time
   int gmtime_fails;
 };

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "storage/drives_win32.h"
+#include "storage/marks_win32.h"
 #include "storage/storage.h"
 
 // GetDriveTypeW, GetDiskFreeSpaceExW and GetVolumeInformationW on a
@@ -14,7 +15,10 @@
 // worker thread of its own, all at once; the caller waits for them until
 // the deadline and gives up on the rest. A worker given up keeps its own
 // copy of everything it reads and writes, so it can finish whenever it
-// likes; the process does not wait for it (storage_finish).
+// likes. A drive given up is marked (marks_win32.cpp), keyed by its root
+// and the device its letter names, until its worker ends, so that later
+// requests leave it out at once; the process hands its reply over and
+// stays only for that (storage_finish).
 
 namespace {
 struct probe_job {
@@ -23,7 +27,23 @@ struct probe_job {
   drive_probe probe;
 };
 
-int gave_up;  // some worker was left behind
+// What a drive is keyed by: its root and the device its letter names
+// (QueryDosDevice asks the object manager, never the file system), so that
+// a letter mapped anew is not taken for the one that is stuck.
+void drive_key(const drive_row *row, char *buf, size_t cap) {
+  char letter[3] = {row->mount[0], ':', '\0'};
+  char target[512];
+  if (!row->mount[0] || row->mount[1] != ':' ||
+      !QueryDosDeviceA(letter, target, sizeof target))
+    target[0] = '\0';
+  snprintf(buf, cap, "%s|%s", row->mount, target);
+}
+
+HANDLE drive_mark(const drive_row *row) {
+  char key[1024 + 512 + 2];
+  drive_key(row, key, sizeof key);
+  return mark_take('d', 0, key);
+}
 
 DWORD WINAPI probe_worker(LPVOID arg) {
   probe_job *job = (probe_job *)arg;
@@ -66,27 +86,31 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
       DWORD wait = now < end ? (DWORD)(end - now) : 0;
       if (WaitForSingleObject(threads[i], wait) != WAIT_OBJECT_0) {
         all_ended = 0;
-        CloseHandle(threads[i]);
-        continue;  // given up: its answer is never read
+        // Given up: its answer is never read. Marked before the reply.
+        mark_until_ended(threads[i], drive_mark(&jobs[i].row));
+        continue;
       }
       CloseHandle(threads[i]);
     }
     out[i] = jobs[i].probe;
   }
   free(threads);
-  if (all_ended)
-    free(jobs);
-  else
-    gave_up = 1;
+  if (all_ended) free(jobs);
 }
 
-// A worker still blocked in the system would keep the process, and the
-// standard output handle the host reads to its end, alive: the reply is
-// handed over and the handle closed, and the process ends without waiting.
+// A worker still blocked in the system keeps the process alive: the reply
+// is handed over (its handle closed) and the process stays only to hold
+// the workers' marks until they end.
 void storage_finish(void) {
-  if (!gave_up) return;
-  fflush(stdout);
-  CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
-  TerminateProcess(GetCurrentProcess(), 0);
+  if (marks_waiting()) marks_hold_to_end();
 }
+
+int storage_drive_stuck(const drive_row *row) {
+  char key[1024 + 512 + 2];
+  drive_key(row, key, sizeof key);
+  return mark_held('d', 0, key);
+}
+
+// Drive letters are keyed by their root and device name (drive_key).
+uint64_t storage_device_of(const char *) { return 0; }
 

@@ -91,13 +91,55 @@ struct drive_probe {
 void storage_probe(const drive_row *const *rows, int n, int want_name,
                    int deadline_ms, drive_probe *out);
 
-// To be called once the reply is written: ends the process at once when
-// something left behind by storage_probe could otherwise keep it alive.
+// To be called once the reply is written. When storage_probe left a call
+// of this process's behind (Windows: a worker thread), the reply is ended
+// (end of file) and the process stays only to hold that drive's mark until
+// the call returns, then ends; otherwise it returns at once.
 void storage_finish(void);
 
 // The name to ask storage_space about for a home folder path. Returns 1,
 // or 0 when the path names no volume the platform can query.
 int storage_volume_of(const char *path, char *buf, size_t cap);
+
+// ---- calls stuck across requests ---------------------------------------
+//
+// A call that a dead file system never answers stays stuck after the
+// request that made it has replied. Whatever is left holding it holds a
+// mark, keyed by what was asked, until the call ends; the mark goes with
+// it, however it ends. Later requests of the same user find the mark at
+// once and leave that drive or folder out instead of asking again. A mark
+// held by another user is not believed: it can hide nothing.
+
+// Whether asking row (device dev_id, path mount) for its sizes is stuck in
+// a call of an earlier request. Returns at once.
+int storage_drive_stuck(const drive_row *row);
+
+// The device of the mount that holds path, judged from the text of the
+// path and the mount table alone: nothing is asked of the file system.
+// 0 when the platform keys its drives by path alone.
+uint64_t storage_device_of(const char *path);
+
+// ---- a walk that may stall -----------------------------------------------
+//
+// The folder walk runs on a thread of its own, so that a file system that
+// stops answering cannot hold the reply: the caller watches it and may
+// give up on it.
+
+// Starts fn(arg) on a thread of its own. Returns 1, or 0 when no thread
+// can be started (fn has not run).
+int storage_walk_start(void (*fn)(void *), void *arg);
+// Waits at most ms for the walk to end. Returns 1 once it has ended (and
+// everything it wrote is visible to the caller), else 0.
+int storage_walk_wait(int ms);
+// Whether a walk of the folder path (on device dev) by an earlier request
+// is stuck. Returns at once.
+int storage_walk_stuck(uint64_t dev, const char *path);
+// The walk has been given up and its reply written: ends the reply (the
+// reader sees end of file), holds the walk's mark for dev and path, and
+// whatever storage_probe left behind, until the walk ends, then ends the
+// process. A real backend never returns; the test backend returns once the
+// walk has ended.
+void storage_walk_abandon(uint64_t dev, const char *path);
 
 // ---- folders ---------------------------------------------------------
 

@@ -2,18 +2,23 @@
 // what the program does when a file system hangs.
 //
 //   hangfs MOUNTPOINT [--hang none|statfs|all] [--answer-statfs N]
-//          [--spare NAME]
+//          [--answer N] [--spare NAME] [--only NAME]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
 // (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
 // --hang statfs its statfs requests are read and never answered (after the
 // first N with --answer-statfs N); with --hang all no request is answered
-// at all. Held requests are answered with EIO on SIGUSR1, and on SIGTERM or
-// SIGINT before it unmounts and ends. --spare NAME answers every request
+// at all (after the first N with --answer N). Held requests are answered
+// with EIO on SIGUSR1; SIGUSR2 does the same and ends the hang (every later
+// request is answered); SIGTERM or SIGINT answer them before it unmounts
+// and ends. --spare NAME answers every request
 // of a caller whose command name begins with NAME: Wine's server checks
 // each file it opens with statfs, and must be spared for the hang to reach
 // the program under test instead of every Wine process at once, so that whatever waits on them is
-// freed and a failing test leaves no unkillable process behind.
+// freed and a failing test leaves no unkillable process behind. --only NAME
+// answers every request of a caller whose command name does not begin with
+// NAME: a Wine process looks at its profile folder, and Wine's own
+// services at every drive, before the program runs.
 // It prints "ready" on standard output once mounted, and ends when its
 // parent does.
 
@@ -36,7 +41,9 @@ enum { MAX_HELD = 4096 };
 
 static int hang_mode = HANG_NONE;
 static long statfs_answers = 0;  // statfs requests to answer before hanging
+static long answers = 0;         // requests to answer before hanging (all)
 static const char *spare_name;  // callers never held
+static const char *only_name;   // when set, the only callers ever held
 static fuse_req_t held[MAX_HELD];
 static int n_held;
 
@@ -50,6 +57,7 @@ static int spared(fuse_req_t req) {
     fclose(f);
   }
   int same = spare_name && strncmp(comm, spare_name, strlen(spare_name)) == 0;
+  if (only_name && strncmp(comm, only_name, strlen(only_name)) != 0) same = 1;
   if (getenv("HANGFS_LOG"))
     fprintf(stderr, "hangfs: request from %d %s%s", (int)fuse_req_ctx(req)->pid,
             comm, same ? " (spared)\n" : "");
@@ -64,6 +72,10 @@ static void keep(fuse_req_t req) {
 
 static int hold(fuse_req_t req) {
   if (hang_mode != HANG_ALL || spared(req)) return 0;
+  if (answers > 0) {
+    answers--;
+    return 0;
+  }
   keep(req);
   return 1;
 }
@@ -212,7 +224,7 @@ static const struct fuse_lowlevel_ops ops = {
 static void usage(void) {
   fprintf(stderr,
           "usage: hangfs MOUNTPOINT [--hang none|statfs|all] "
-          "[--answer-statfs N] [--spare NAME]\n");
+          "[--answer-statfs N] [--answer N] [--spare NAME] [--only NAME]\n");
   exit(2);
 }
 
@@ -226,8 +238,12 @@ int main(int argc, char **argv) {
       else if (strcmp(m, "statfs") == 0) hang_mode = HANG_STATFS;
       else if (strcmp(m, "all") == 0) hang_mode = HANG_ALL;
       else usage();
+    } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      only_name = argv[++i];
     } else if (strcmp(argv[i], "--spare") == 0 && i + 1 < argc) {
       spare_name = argv[++i];
+    } else if (strcmp(argv[i], "--answer") == 0 && i + 1 < argc) {
+      answers = strtol(argv[++i], NULL, 10);
     } else if (strcmp(argv[i], "--answer-statfs") == 0 && i + 1 < argc) {
       statfs_answers = strtol(argv[++i], NULL, 10);
     } else {
@@ -238,6 +254,7 @@ int main(int argc, char **argv) {
   sigset_t sigs;
   sigemptyset(&sigs);
   sigaddset(&sigs, SIGUSR1);
+  sigaddset(&sigs, SIGUSR2);
   sigaddset(&sigs, SIGTERM);
   sigaddset(&sigs, SIGINT);
   sigprocmask(SIG_BLOCK, &sigs, NULL);
@@ -270,7 +287,8 @@ int main(int argc, char **argv) {
       struct signalfd_siginfo si;
       if (read(sfd, &si, sizeof si) == (ssize_t)sizeof si) {
         release_held();
-        if (si.ssi_signo != SIGUSR1) running = 0;
+        if (si.ssi_signo == SIGUSR2) hang_mode = HANG_NONE;
+        else if (si.ssi_signo != SIGUSR1) running = 0;
       }
     }
     if (running && (p[0].revents & (POLLIN | POLLERR | POLLHUP))) {

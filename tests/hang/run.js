@@ -3,7 +3,7 @@
 // Runs the program against file systems that stop answering and against
 // mounts inside the home folder, from the cases of cases.json.
 //
-//   node run.js --program <native build> --hangfs <hangfs> --work <dir>
+//   node run.js --program <native build> --hangfs <hangfs> --squat <squat> --work <dir>
 //               [--exe <windows build>] [--filter <text>] cases.json
 //
 // Must run as root inside a private mount namespace (tests/hang/run sees
@@ -24,7 +24,7 @@
 //                  "repeat": N }                N mounts, {i} in P: 001...
 //                { "bind": FROM, "to": P }
 //                { "fuse": P, "hang": "none"|"statfs"|"all",
-//                  "answer_statfs": N }         a hangfs mount
+//                  "answer_statfs": N, "answer": N }  a hangfs mount
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
 //   no_openat2 true: run as on a kernel without openat2 (before 5.6)
 //   env        the program's environment (nothing else is inherited)
@@ -36,6 +36,28 @@
 //              occurrences
 // After each case the held requests are answered (EIO) and nothing the
 // program left behind may outlive that by more than a few seconds.
+//
+// A case with "polls" makes the same request again and again, as a
+// dashboard does, each time once the reply before has come:
+//   polls         how many requests while the file systems hang
+//   stall         true: the first reply waits for the walk's stall bound
+//                 (5 s) as well as its deadlines
+//   later_stdout  the reply of every request after the first (default
+//                 stdout); where something hangs, their median must end
+//                 within QUICK_MS of the same request made before anything
+//                 was mounted (the median of a few); none may take half a
+//                 deadline more than it; natively, end of file must come
+//                 with each
+//   held          how many processes of the program are left after the
+//                 last request (exactly); none may be left beyond it at any
+//                 point. held_at_most: an upper bound instead
+//   squat         { "mount": P, "user": U }: before the requests, a process
+//                 of user U holds the name of the mark that says the drive
+//                 at P (a mount of the case) is stuck
+//   extra_ms      more time the first reply may take (Wine's start)
+//   healed_stdout then the file systems answer again (hangfs SIGUSR2);
+//                 once nothing of the program is left, one more request
+//                 must give this reply
 
 const fs = require('fs');
 const path = require('path');
@@ -46,12 +68,15 @@ const DEADLINE_MS = 1000;
 const MARGIN_MS = 900;       // start, the reply and a busy machine
 const WINE_MARGIN_MS = 2500; // Wine starts its own processes first
 const SETTLE_MS = 5000;      // for what is left behind to end once released
+const STALL_MS = 5000;       // the walk's bound of no progress (WALK_STALL_MS)
+const QUICK_MS = 100;        // a later poll against one with nothing hung
+const WINE_QUICK_MS = 400;   // the same under Wine, whose start varies more
 
 function parseArgs(argv) {
   const o = { files: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
-    if (['--program', '--exe', '--hangfs', '--no-openat2', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
+    if (['--program', '--exe', '--hangfs', '--no-openat2', '--squat', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
     else o.files.push(a);
   }
   if (!o.program || !o.hangfs || !o.work || !o.files.length) {
@@ -113,9 +138,26 @@ class Case {
       fs.mkdirSync(path.join(this.root, 'proc'));
       sh(['mount', '-t', 'proc', 'proc', path.join(this.root, 'proc')]);
     }
+    // A request made before anything is mounted: what a later poll is
+    // held against. Wine's server is ended after it, to read the drive
+    // letters of the steps when it starts again.
+    if (this.c.polls) this.baseline = await this.timeRequests();
+    if (this.c.polls && this.c.wine) spawnSync('wineserver', ['-k'], { env: { ...process.env, ...this.o.wineEnv } });
     for (const s of this.c.steps || []) await this.step(s);
     // Wine's server reads the drive letters when it starts.
     if (this.c.wine) spawnSync('wineserver', ['-p'], { env: { ...process.env, ...this.o.wineEnv }, stdio: 'ignore' });
+  }
+
+  // The median time of a few requests, to their reply's end.
+  async timeRequests() {
+    const times = [];
+    for (let i = 0; i < 5; i++) {
+      const p = this.run();
+      times.push((await p.complete).complete);
+      await p.eof;
+    }
+    times.sort((a, b) => a - b);
+    return times[2];
   }
 
   async step(s) {
@@ -143,9 +185,12 @@ class Case {
     fs.mkdirSync(this.at(s.fuse), { recursive: true });
     const args = [this.root + '/' + s.fuse, '--hang', s.hang || 'none'];
     if (s.answer_statfs !== undefined) args.push('--answer-statfs', String(s.answer_statfs));
+    if (s.answer !== undefined) args.push('--answer', String(s.answer));
     // Wine's server checks every file it opens with statfs: spared, the
-    // hang reaches the program itself.
+    // hang reaches the program itself. A home on the mount is looked at by
+    // every Wine process as it starts: only the program is held then.
     if (this.c.wine) args.push('--spare', 'wineserver');
+    if (this.c.wine && (this.c.env || {}).USERPROFILE !== undefined) args.push('--only', 'plugin_disks');
     const fsProc = spawn(this.o.hangfs, args, { stdio: ['ignore', 'pipe', 'inherit'] });
     this.fuses.push(fsProc);
     await new Promise((resolve, reject) => {
@@ -160,7 +205,11 @@ class Case {
   run() {
     let child;
     if (this.c.wine) {
-      child = spawn('wine', [this.o.exe], {
+      // Wine sets USERPROFILE itself: a case's own goes through cmd.
+      const home = (this.c.env || {}).USERPROFILE;
+      const exe = 'Z:' + this.o.exe.replace(/\//g, '\\');
+      const argv = home === undefined ? [this.o.exe] : ['cmd', '/c', `set USERPROFILE=${home}&& ${exe}`];
+      child = spawn('wine', argv, {
         env: { ...this.c.env, ...this.o.wineEnv }, stdio: ['ignore', 'pipe', 'ignore'],
       });
     } else {
@@ -204,6 +253,43 @@ class Case {
 
   release() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR1'); }
 
+  // Held requests answered, and none held from then on.
+  heal() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR2'); }
+
+  // A process of another user (or of this one) that holds the name of the
+  // drive mark for the mount at p: "\0plugin_disks/<uid>/d/<hash>", the
+  // hash of the mount's device and path as the program computes it.
+  async squat(p, user) {
+    const where = this.root + '/' + p;
+    let dev = null;
+    for (const line of fs.readFileSync('/proc/self/mountinfo', 'latin1').split('\n')) {
+      const f = line.split(' ');
+      if (f[4] === where) {
+        const [major, minor] = f[2].split(':').map(BigInt);
+        dev = (major << 32n) | minor;
+      }
+    }
+    if (dev === null) throw new Error('squat: no mount at ' + where);
+    const devBytes = Buffer.alloc(8);
+    devBytes.writeBigUInt64LE(dev);
+    const pathBytes = bytes('/' + p);
+    const fnv = (h, buf) => {
+      for (const b of buf) h = ((h ^ BigInt(b)) * 1099511628211n) & 0xffffffffffffffffn;
+      return h;
+    };
+    const h1 = fnv(fnv(14695981039346656037n, devBytes), pathBytes);
+    const h2 = fnv(fnv(0x6a09e667f3bcc909n, pathBytes), devBytes);
+    const hex = (h) => h.toString(16).padStart(16, '0');
+    const name = `plugin_disks/${process.geteuid()}/d/${hex(h1)}${hex(h2)}`;
+    const args = user === 'root' ? [] : [`--reuid=${user}`, '--regid=nogroup', '--clear-groups'];
+    const proc = spawn('setpriv', [...args, this.o.squat, name], { stdio: ['ignore', 'pipe', 'inherit'] });
+    this.squatter = proc;
+    await new Promise((resolve, reject) => {
+      proc.stdout.on('data', (d) => { if (String(d).includes('ready')) resolve(); });
+      proc.on('exit', (code) => reject(new Error(`the squatter ended (${code})`)));
+    });
+  }
+
   // Processes this case's program left behind.
   leftovers() {
     if (this.c.wine) return leftBehind((exe, cmd) => cmd.split('\0')[0].endsWith('plugin_disks.exe'));
@@ -212,6 +298,7 @@ class Case {
   }
 
   async tearDown() {
+    if (this.squatter && this.squatter.exitCode === null) this.squatter.kill('SIGKILL');
     this.release();
     if (this.c.wine) spawnSync('wineserver', ['-k'], { env: { ...process.env, ...this.o.wineEnv } });
     for (const f of this.fuses) {
@@ -259,9 +346,11 @@ async function runCase(c, o, dir, texts) {
         errs.push(`${helpers.length} processes left while held: ${helpers.join(', ')}`);
       }
     }
-    k.release();
-    // Under Wine the process itself waits for its blocked thread, and with
-    // it the end of file; once released, both must come promptly.
+    // Under Wine the process itself waits for its blocked thread, holding
+    // its mark, and with it the end of file; once the file system answers
+    // again (a worker asks it more than once), both must come promptly.
+    if (c.wine) k.heal();
+    else k.release();
     const eof = await Promise.race([p.eof, sleep(SETTLE_MS).then(() => null)]);
     if (!eof) errs.push(`no end of file ${SETTLE_MS} ms after the file systems were released`);
     const stdout = eof ? eof.stdout : p.output();
@@ -275,6 +364,83 @@ async function runCase(c, o, dir, texts) {
       left = k.leftovers();
     }
     if (left.length) errs.push(`still running ${SETTLE_MS} ms after release: ${left.join(', ')}`);
+  } catch (e) {
+    errs.push(String(e && e.stack || e));
+  } finally {
+    await k.tearDown();
+  }
+  return errs;
+}
+
+// A dashboard's polls (see "polls" at the top).
+async function runPolls(c, o, dir, texts) {
+  const errs = [];
+  const k = new Case(c, o, dir);
+  const opts = { platform: c.wine ? 'windows' : 'linux', sep: c.wine ? '\\' : '/' };
+  const margin = c.wine ? WINE_MARGIN_MS : MARGIN_MS;
+  const quick = c.wine ? WINE_QUICK_MS : QUICK_MS;
+  const most = c.held_at_most !== undefined ? c.held_at_most : c.held;
+  const later = [];  // how long the requests after the first took
+  // One request: its reply checked whole, end of file checked natively.
+  const poll = async (label, expected, first) => {
+    const p = k.run();
+    const r = await p.complete;
+    if (first) {
+      const wait = (c.deadlines || 0) * DEADLINE_MS + (c.stall ? STALL_MS : 0);
+      if (r.complete < wait - 50) errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms, before ${wait} ms`);
+      if (r.complete > wait + margin + (c.extra_ms || 0)) errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms, later than ${wait} + ${margin + (c.extra_ms || 0)} ms`);
+    } else {
+      // None waits anything like a deadline; their median is checked
+      // against the request with nothing hung below, so that one poll
+      // slowed by a busy machine does not decide.
+      later.push(r.complete);
+      if (r.complete > k.baseline + DEADLINE_MS / 2) errs.push(`${label}: the reply ended after ${r.complete.toFixed(0)} ms`);
+    }
+    // Under Wine the process that holds a stuck call keeps the reply open
+    // (see the Wine cases above): there end of file is awaited only for a
+    // while, so that a request that holds nothing has ended before the
+    // processes are counted.
+    const eof = await Promise.race([p.eof, sleep(margin).then(() => null)]);
+    if (!c.wine && !eof) errs.push(`${label}: no end of file once the reply was written`);
+    const stdout = eof ? eof.stdout : p.output();
+    const e = checkWhole(label, expandMacros(expected, texts, c.name), stdout, opts);
+    if (e) errs.push(e);
+  };
+  try {
+    await k.setUp();
+    if (c.squat) await k.squat(c.squat.mount, c.squat.user);
+    for (let i = 1; i <= c.polls; i++) {
+      await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
+      const left = k.leftovers();
+      if (left.length > most) errs.push(`after request ${i}: ${left.length} processes left: ${left.join(', ')}`);
+    }
+    later.sort((a, b) => a - b);
+    const median = later.length ? later[Math.floor(later.length / 2)] : 0;
+    // Only where something hangs: asking a healthy FUSE mount has its own
+    // cost, which the request with nothing mounted does not pay.
+    if (later.length && (c.deadlines || c.stall) && median > k.baseline + quick) {
+      errs.push(`the later requests ended after ${median.toFixed(0)} ms (median), more than ${quick} ms after one with nothing hung (${k.baseline.toFixed(0)} ms)`);
+    }
+    const left = k.leftovers();
+    if (c.held_at_most === undefined && left.length !== c.held) {
+      errs.push(`after the last request: ${left.length} processes left, not ${c.held}: ${left.join(', ')}`);
+    }
+    if (c.healed_stdout !== undefined) {
+      k.heal();
+      let now = k.leftovers();
+      for (let i = 0; i < SETTLE_MS / 100 && now.length; i++) {
+        await sleep(100);
+        now = k.leftovers();
+      }
+      if (now.length) errs.push(`still running ${SETTLE_MS} ms after the file systems answered: ${now.join(', ')}`);
+      await poll('the request once healed', c.healed_stdout, false);
+      now = k.leftovers();
+      for (let i = 0; i < 20 && now.length; i++) {
+        await sleep(100);
+        now = k.leftovers();
+      }
+      if (now.length) errs.push(`left after the request once healed: ${now.join(', ')}`);
+    }
   } catch (e) {
     errs.push(String(e && e.stack || e));
   } finally {
@@ -300,7 +466,7 @@ async function main() {
         continue;
       }
       if (c.wine && !o.prefix) await startWine(o);
-      const errs = await runCase(c, o, path.join(o.work, String(n++)), data.texts || {});
+      const errs = await (c.polls ? runPolls : runCase)(c, o, path.join(o.work, String(n++)), data.texts || {});
       if (errs.length) {
         failed++;
         process.stdout.write(`FAIL  ${c.name}\n    ${errs.join('\n    ')}\n`);

@@ -614,3 +614,65 @@ TEST_F(DirsSub, LimitsInsideTheListedFolder) {
 }
 
 }  // namespace
+
+TEST_F(Dirs, HealthyWalkHasNoReason) {
+  fake_add(-1, "a", 10, 0);
+  std::string body = dirs_body("home");
+  EXPECT_EQ(std::string::npos, body.find("truncated_reason"));
+  EXPECT_EQ(0, fake.walk_threads);
+  EXPECT_EQ(0, fake.abandoned);
+}
+
+// A walk that hangs at folder "b": the request gives up on it once it has
+// gone WALK_STALL_MS without progress, and replies with the entries summed
+// until then; the folder being walked is left out.
+TEST_F(Dirs, WalkThatStallsIsGivenUp) {
+  fake_add(-1, "a", 10, 0);
+  int d = fake_add(-1, "d", 0, 1);
+  fake_add(d, "x", 3, 0);
+  int b = fake_add(-1, "b", 0, 1);
+  fake_add(b, "y", 1, 0);
+  fake_add(-1, "c", 5, 0);
+  fake.hang_node = b + 1;
+  std::string body = dirs_body("home");
+  EXPECT_EQ(1, fake.walk_threads);
+  EXPECT_EQ(1, fake.abandoned);
+  EXPECT_EQ((std::vector<listed>{{"a", 10, false}, {"d", 3, true}}), entries_of(body));
+  EXPECT_EQ("2", field(body, "count"));
+  EXPECT_NE(std::string::npos,
+            body.find("\"truncated\":true,\"truncated_reason\":\"stalled\",\"max_depth\":8,"));
+  EXPECT_GE(std::stoll(field(body, "scan_ms")), WALK_STALL_MS);
+  EXPECT_LT(std::stoll(field(body, "scan_ms")), WALK_STALL_MS + 500);
+}
+
+// While an earlier request's walk of the same home is stuck (its mark is
+// held), the reply comes at once: nothing is opened, nothing listed.
+TEST_F(Dirs, WalkStuckSinceAnEarlierRequest) {
+  fake_add(-1, "a", 10, 0);
+  fake.walk_stuck = 1;
+  std::string body = dirs_body("home");
+  EXPECT_EQ(0, fake.dir_opens);
+  EXPECT_EQ(0, fake.readahead_begins);
+  EXPECT_EQ(0, fake.abandoned);
+  EXPECT_EQ(7u, fake.last_dev);
+  EXPECT_STREQ("C:\\Users\\u", fake.last_walk_path);
+  EXPECT_EQ(
+      "{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"plugin_disks\","
+      "\"platform\":\"windows\",\"root_kind\":\"home\",\"root\":\"C:\\\\Users\\\\u\","
+      "\"root_label\":\"$HOME\",\"root_total_bytes\":1000,\"root_used_bytes\":600,"
+      "\"root_free_bytes\":400,\"root_pct\":66.7,\"count\":0,\"truncated\":true,"
+      "\"truncated_reason\":\"stalled\",\"max_depth\":8,\"max_scan_entries\":120000,"
+      "\"scan_ms\":0,\"utc\":\"2025-01-02T03:04:05Z\",\"entries\":[]}\n",
+      body);
+}
+
+// The home's volume still stuck since an earlier request: zero usage at
+// once, without asking it.
+TEST_F(Dirs, RootVolumeStuckSinceAnEarlierRequest) {
+  fake_add(-1, "a", 10, 0);
+  fake.root_space_stuck = 1;
+  std::string body = dirs_body("home");
+  EXPECT_EQ(0, fake.probes);
+  EXPECT_EQ("0", field(body, "root_total_bytes"));
+  EXPECT_EQ((std::vector<listed>{{"a", 10, false}}), entries_of(body));
+}

@@ -334,3 +334,44 @@ TEST(MountRules, WhichDrivesMayHang) {
 }
 
 }  // namespace
+
+// A drive whose call of an earlier request is still stuck (its mark is
+// held) is left out at once, without being asked, in both passes; marks
+// are looked at only for drives that may hang.
+TEST_F(Mounts, DrivesStuckSinceAnEarlierRequest) {
+  fake_drive *root = fake_add_drive(DRIVE_MOUNT_TABLE, "/dev/sda1", "/", 100, 1, 1);
+  snprintf(root->row.fstype, sizeof root->row.fstype, "ext4");
+  root->row.dev_id = 1;
+  root->stuck = 1;  // never looked at: a local file system is asked directly
+  fake_drive *net = fake_add_drive(DRIVE_MOUNT_TABLE, "srv:/x", "/net", 90, 1, 1);
+  snprintf(net->row.fstype, sizeof net->row.fstype, "nfs4");
+  net->row.dev_id = 2;
+  fake_drive *dead = fake_add_drive(DRIVE_MOUNT_TABLE, "srv:/y", "/dead", 80, 1, 1);
+  snprintf(dead->row.fstype, sizeof dead->row.fstype, "nfs4");
+  dead->row.dev_id = 3;
+  dead->stuck = 1;
+  std::string body = mounts_body();
+  EXPECT_EQ(0u, body.find(head_with(2)));
+  EXPECT_EQ((std::vector<std::string>{"/", "/net"}), mounts_in(body));
+  EXPECT_EQ(0, fake.drives[2].asked);
+  EXPECT_EQ(2, fake.probed_rows);  // /net, once a pass
+
+  // More stuck drives than a request remembers as given up: none is asked.
+  fake_reset();
+  for (int i = 0; i < MAX_HUNG + 10; i++) {
+    std::string mount = "/mnt/d" + std::to_string(i);
+    fake_drive *d = fake_add_drive(DRIVE_MOUNT_TABLE, "dead", mount.c_str(), 10, 1, 1);
+    snprintf(d->row.fstype, sizeof d->row.fstype, "fuse.sshfs");
+    d->row.dev_id = (uint64_t)i + 1;
+    d->stuck = 1;
+  }
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 5, 1, 1);
+  fake_add_drive(DRIVE_LETTERS, "E:\\", "E:\\", 4, 1, 1)->stuck = 1;
+  body = mounts_body();
+  EXPECT_EQ((std::vector<std::string>{"C:\\\\"}), mounts_in(body));
+  for (int i = 0; i < fake.n_drives; i++)
+    if (fake.drives[i].stuck) {
+      EXPECT_EQ(0, fake.drives[i].asked) << i;
+    }
+  EXPECT_EQ(2, fake.probed_rows);  // C:\, once a pass
+}
