@@ -302,6 +302,7 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
   else
     copy_str(listed, sizeof listed, root_path);
   uint64_t dev = storage_device_of(root_path);
+  root_usage usage = read_root_usage(root_path, dev);
 
   dir_entry *list = (dir_entry *)calloc(MAX_DIR_ENTRIES, sizeof(dir_entry));
   if (!list) {
@@ -325,7 +326,6 @@ void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
   }
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  root_usage usage = read_root_usage(root_path, dev);
   // Once given up, the walk's own state is its own: not read here.
   write_listing(root, root_path, sub, listed, &usage, list, count,
                 stuck || stalled || state.truncated, stuck || stalled,
