@@ -62,7 +62,7 @@
 const fs = require('fs');
 const path = require('path');
 const { spawn, spawnSync } = require('child_process');
-const { expandMacros, checkStdout } = require('../blackbox/run.js');
+const { expandMacros, checkStdout, checkWhole } = require('../blackbox/run.js');
 
 const DEADLINE_MS = 1000;
 const MARGIN_MS = 900;       // start, the reply and a busy machine
