@@ -14,13 +14,6 @@
 #include "storage/storage.h"
 #include "storage/wide_win32.h"
 
-#ifndef FILE_ATTRIBUTE_RECALL_ON_OPEN
-#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
-#endif
-#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
-#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
-#endif
-
 namespace {
 
 // A sub path holds at most 512 names (1024 bytes), and the home folder one.

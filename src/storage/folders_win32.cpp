@@ -9,13 +9,6 @@
 #include "storage/storage.h"
 #include "storage/wide_win32.h"
 
-#ifndef FILE_ATTRIBUTE_RECALL_ON_OPEN
-#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
-#endif
-#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
-#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
-#endif
-
 // Every folder is opened by its long path ("\\?\C:\..."), so no path is
 // too long to list. Each open listing keeps its folder's path, and the
 // path of a folder inside it is that path, a backslash and the entry's

@@ -7,6 +7,14 @@
 
 #include <stddef.h>
 
+// Cloud-file attributes that older mingw-w64 headers do not name.
+#ifndef FILE_ATTRIBUTE_RECALL_ON_OPEN
+#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
+#endif
+#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
+#endif
+
 // The longest path the wide calls take, in UTF-16 units with its NUL.
 enum { WIDE_PATH_CAP = 32768 };
 
