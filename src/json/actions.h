@@ -9,9 +9,8 @@ int mode_json(const char *qs);
 // Each writes one complete reply. stamp is the request's response stamp.
 void action_info(const char *stamp);
 void action_mounts(const char *stamp);
-void action_dirs(const char *root, const char *stamp);
-// The breakdown of a folder below home: sub_val is the decoded sub value
-// of sub_len bytes (zero bytes a %00 put there included); an empty one
-// lists home itself, as action_dirs does.
-void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
-                     const char *stamp);
+// The breakdown of the home folder, or of a folder below it: sub_val is
+// the decoded sub value of sub_len bytes (zero bytes a %00 put there
+// included); an empty one lists home itself.
+void action_dirs(const char *root, const char *sub_val, size_t sub_len,
+                 const char *stamp);

@@ -103,7 +103,7 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
       break;
     }
     dir_entry *e = &list[count++];
-    copy_text(e->name, sizeof e->name, item.name);
+    copy_str(e->name, sizeof e->name, item.name);  // names are never cut
     if (!item.is_dir) {
       e->bytes = item.size;
     } else {
@@ -247,12 +247,8 @@ static int join_below(char *buf, size_t cap, const char *home,
   return 1;
 }
 
-void action_dirs(const char *root, const char *stamp) {
-  action_dirs_sub(root, "", 0, stamp);
-}
-
-void action_dirs_sub(const char *root, const char *sub_val, size_t sub_len,
-                     const char *stamp) {
+void action_dirs(const char *root, const char *sub_val, size_t sub_len,
+                 const char *stamp) {
   if (!root[0]) {
     write_refusal_head("missing_root");
     OUT_LIT("}\n");

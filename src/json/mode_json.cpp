@@ -35,7 +35,7 @@ int mode_json(const char *qs) {
   if (strcmp(action, "info") == 0)
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
-    action_dirs_sub(root, sub, sub_len, stamp);
+    action_dirs(root, sub, sub_len, stamp);
   else
     action_mounts(stamp);
   return 0;

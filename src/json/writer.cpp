@@ -106,20 +106,6 @@ void json_path(const char *dir, char sep, const char *name) {
   putc('"', f);
 }
 
-void copy_text(char *dst, size_t cap, const char *src) {
-  copy_str(dst, cap, src);
-  size_t n = strlen(dst);
-  if (!src || src[n] == '\0') return;
-  // Cut: step back over a character the cut went into.
-  size_t start = n;
-  while (start > 0 && n - start < 3 &&
-         ((unsigned char)dst[start - 1] & 0xC0) == 0x80)
-    start--;
-  if (start > 0 && (unsigned char)dst[start - 1] >= 0xC0 &&
-      (size_t)utf8_seq_len((const unsigned char *)src + start - 1) > n - start + 1)
-    dst[start - 1] = '\0';
-}
-
 void copy_str(char *dst, size_t cap, const char *src) {
   if (!src) {
     dst[0] = '\0';

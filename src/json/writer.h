@@ -32,9 +32,6 @@ void json_path(const char *dir, char sep, const char *name);
 // NULL src gives the empty string.
 void copy_str(char *dst, size_t cap, const char *src);
 // 100 * n / d as a double clamped to 0..100; 0 when d is 0.
-// copy_str that never cuts inside a UTF-8 character: a character that
-// would not fit whole is left out.
-void copy_text(char *dst, size_t cap, const char *src);
 double pct_of(uint64_t n, uint64_t d);
 
 // The response stamp: t as "%Y-%m-%dT%H:%M:%SZ" into buf (40 bytes), or

@@ -39,19 +39,6 @@ static int not_dir_reason(int home_fd, const char *rel) {
   return link ? BELOW_LINK : BELOW_NOT_DIR;
 }
 
-// Whether the open folder child is on another mount than its parent
-// folder: another device, or (where statx tells) the root of a mount,
-// which a bind mount of the same device is too.
-static int mount_between(int parent, int child) {
-  struct stat p, c;
-  if (fstat(parent, &p) != 0 || fstat(child, &c) != 0) return 1;
-  if (p.st_dev != c.st_dev) return 1;
-  struct statx st;
-  if (statx(child, "", AT_EMPTY_PATH, STATX_TYPE, &st) != 0) return 0;
-  return (st.stx_attributes_mask & st.stx_attributes &
-          STATX_ATTR_MOUNT_ROOT) != 0;
-}
-
 // Kernels before 5.6 have no openat2: rel is opened one name at a time,
 // each never through a link, each compared with its parent for a mount.
 // The open itself reaches a file system mounted there, which openat2
@@ -78,7 +65,7 @@ static int open_names(int home_fd, const char *rel, int *reason) {
         *reason = BELOW_LINK;
       break;
     }
-    int crossed = mount_between(cur, child);
+    int crossed = on_other_mount(cur, child);
     if (cur != home_fd) close(cur);
     cur = child;
     if (crossed) {

@@ -78,6 +78,16 @@ int open_folder_in(int dirfd, const char *path, int beneath) {
   return (int)syscall(SYS_openat2, dirfd, path, &how, sizeof how);
 }
 
+int on_other_mount(int parent, int child) {
+  struct stat p, c;
+  if (fstat(parent, &p) != 0 || fstat(child, &c) != 0) return 1;
+  if (p.st_dev != c.st_dev) return 1;
+  struct statx st;
+  if (statx(child, "", AT_EMPTY_PATH, STATX_TYPE, &st) != 0) return 0;
+  return (st.stx_attributes_mask & st.stx_attributes &
+          STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
 // Opens the folder name inside the open folder dirfd, never following a
 // link and never entering another mount. Returns the descriptor, -1 when
 // the folder cannot be opened, or -2 when name is a mount point: a file
@@ -86,9 +96,10 @@ int open_folder_in(int dirfd, const char *path, int beneath) {
 // openat2 with RESOLVE_NO_XDEV refuses with EXDEV at the mount point
 // itself, before the mounted file system is sent any request, so a dead
 // network or FUSE mount below home never stalls the walk. Without openat2
-// the folder is opened and its device compared with the parent's: another
-// file system is still never walked, but a bind mount of the same one is,
-// and the open itself reaches the mounted file system.
+// the folder is opened and compared with its parent (on_other_mount):
+// another file system is still never walked, but the open itself reaches
+// the mounted file system, and a bind mount of the same one is walked
+// where statx cannot tell a mount's root (before Linux 5.8).
 static int open_child_dir(int dirfd, const char *name) {
   const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW;
   if (have_openat2) {
@@ -103,9 +114,7 @@ static int open_child_dir(int dirfd, const char *name) {
   }
   int fd = openat(dirfd, name, flags);
   if (fd < 0) return -1;
-  struct stat parent, child;
-  if (fstat(dirfd, &parent) != 0 || fstat(fd, &child) != 0 ||
-      parent.st_dev != child.st_dev) {
+  if (on_other_mount(dirfd, fd)) {
     close(fd);
     return -2;
   }

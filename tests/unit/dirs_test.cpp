@@ -16,13 +16,13 @@ namespace {
 const char *const stamp = "2025-01-02T03:04:05Z";
 
 std::string dirs_body(const char *root) {
-  return body_of(capture_reply([root] { action_dirs(root, stamp); }));
+  return body_of(capture_reply([root] { action_dirs(root, "", 0, stamp); }));
 }
 
 // The reply for sub given as its decoded bytes (zero bytes included).
 std::string sub_body(const std::string &sub, const char *root = "home") {
   return body_of(capture_reply(
-      [&sub, root] { action_dirs_sub(root, sub.data(), sub.size(), stamp); }));
+      [&sub, root] { action_dirs(root, sub.data(), sub.size(), stamp); }));
 }
 
 // One listed entry as the reply writes it: name, bytes and kind.
@@ -121,7 +121,7 @@ TEST_F(Dirs, OverLongHomeIsRefused) {
 }
 
 TEST_F(Dirs, EmptyHomeWholeReply) {
-  std::string out = capture_reply([] { action_dirs("home", stamp); });
+  std::string out = capture_reply([] { action_dirs("home", "", 0, stamp); });
   EXPECT_EQ(
       "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
       "X-Content-Type-Options: nosniff\r\n\r\n"
@@ -501,7 +501,7 @@ class DirsSub : public Dirs {
 };
 
 TEST_F(DirsSub, WholeReply) {
-  std::string out = capture_reply([] { action_dirs_sub("home", "Music/Rock/", 11, stamp); });
+  std::string out = capture_reply([] { action_dirs("home", "Music/Rock/", 11, stamp); });
   EXPECT_EQ(
       "Content-Type: application/json; charset=utf-8\r\nCache-Control: no-store\r\n"
       "X-Content-Type-Options: nosniff\r\n\r\n"
@@ -526,7 +526,11 @@ TEST_F(DirsSub, AReparsePointThatIsNoLinkIsOpened) {
 }
 
 TEST_F(DirsSub, EmptySubIsTheHomeReply) {
-  EXPECT_EQ(dirs_body("home"), sub_body(""));
+  std::string body = sub_body("");
+  EXPECT_EQ(std::string::npos, body.find("\"sub\""));
+  // Home's own two entries; no folder below it was opened as the listed one.
+  EXPECT_EQ("2", field(body, "count"));
+  EXPECT_EQ("\"C:\\\\Users\\\\u\\\\Music\"", field(body, "path"));
   EXPECT_EQ(0, fake.below_opens);
 }
 
