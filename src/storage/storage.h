@@ -162,6 +162,16 @@ struct dir_item {
   int recall_on_open;       // FILE_ATTRIBUTE_RECALL_ON_OPEN
   int recall_on_data_access;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
   int offline;              // FILE_ATTRIBUTE_OFFLINE
+  // What a file takes and when it last changed; 0 for the rest. A backend
+  // fills them only where the same listing call already gives them.
+  uint64_t disk_size;  // bytes allocated on the volume (blocks, or the
+                       // listing's allocation size)
+  uint64_t dev_id;     // with file_id, tells a file's hard links apart;
+  uint64_t file_id;    // file_id 0: the platform did not tell
+  uint32_t links;      // the file's hard link count; 0: not told
+  int has_mtime;       // mtime below was told
+  int64_t mtime;       // last modification, seconds since 1970-01-01 UTC
+                       // (whatever the file system says, any value)
 };
 
 // An open folder listing.
