@@ -27,6 +27,7 @@ static const char usage[] =
     "Query string actions:\n"
     "  (none) or action=mounts   mounted filesystems with usage\n"
     "  action=dirs&root=workspace|home   bounded 1-level folder sizes\n"
+    "  action=dirs&root=home&sub=REL     the same for the folder REL below home\n"
     "  action=info               plugin/platform capabilities\n"
     "  format=json               same as an action, JSON output\n"
     "  (any other)               HTML dashboard\n";
