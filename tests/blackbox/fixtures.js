@@ -197,6 +197,16 @@ const generators = {
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
   },
 
+  // Names that end in a dot or a space, or are only dots, which Windows
+  // strips from a path it normalises: "x." (3 bytes beneath) beside a link
+  // "x" to a folder outside home, "y " (6 bytes) and "..." (8 bytes).
+  'dot-names'(root) {
+    file(path.join(dir(path.join(root, 'x.')), 'real.txt'), 3);
+    fs.symlinkSync('/', path.join(root, 'x'));
+    file(path.join(dir(path.join(root, 'y ')), 'f'), 6);
+    file(path.join(dir(path.join(root, '...')), 'g'), 8);
+  },
+
   // Folders below home for sub= requests. two/levels holds a.txt (100)
   // and inner/b (50); Música/Canción holds été.mp3 (300); top/d1/.../d9
   // is the depth tree one level down; many holds 513 files. On the way: a link
