@@ -27,6 +27,10 @@ int storage_gmtime(int64_t t, struct tm *out);
 uint64_t storage_ticks_ms(void);
 // The home folder the breakdown lists, or NULL when the platform names none.
 const char *storage_home(void);
+// Whether path is absolute as this platform reads it (Linux: it begins
+// with '/'; Windows: a drive letter, a colon and a separator, or a network
+// or device path beginning with two backslashes). Looks at the text only.
+int storage_path_absolute(const char *path);
 
 // ---- drives ----------------------------------------------------------
 
@@ -195,7 +199,8 @@ void storage_dir_close(dir_iter *it);
 
 // ---- a folder below the home folder ---------------------------------
 
-// Why a folder below the home folder cannot be listed.
+// Why a folder below the home folder, or the home folder itself, cannot be
+// listed.
 enum {
   BELOW_OK = 0,
   BELOW_MISSING = 1,     // a name on the way does not exist
@@ -214,6 +219,14 @@ enum {
 // opened. Returns BELOW_OK with it open (storage_dir_close closes it), or
 // the reason it cannot be listed.
 int storage_dir_open_below(dir_iter *it, const char *home, const char *rel);
+
+// Opens the folder path for listing as storage_dir_open opens a root (it
+// may be a link or a mount point). Returns BELOW_OK with it open, or why
+// it cannot be: BELOW_MISSING (nothing is there, or a name on the way is
+// missing or a file), BELOW_NOT_DIR (path names a file, or anything else
+// that is no folder), BELOW_UNREADABLE (a folder that cannot be listed:
+// permissions, errors).
+int storage_dir_open_root(dir_iter *it, const char *path);
 
 // ---- read-ahead --------------------------------------------------------
 //

@@ -57,6 +57,8 @@ function countTree(root, total) {
 const generators = {
   // Nothing but "." and "..".
   empty() {},
+  // A folder nobody but root may list (its mode is 000).
+  locked(root) { fs.chmodSync(root, 0); },
 
   // Known sizes that add up. Totals: docs 3400, "my file.txt" 250,
   // one.txt 100, .cache 11, .hidden 7, B/a/ab 5 each (a tie), emptydir 0.
