@@ -35,10 +35,18 @@ struct win_dir {
   DWORD at;       // offset in batch of the next entry to hand out
   int left;       // batch holds entries from at on
   const FILE_ID_BOTH_DIR_INFO *last;  // the entry last handed out (in batch)
-  alignas(8) unsigned char batch[BATCH_BYTES];
   int len;        // units in path, without its NUL
-  WCHAR path[1];  // len units and a NUL (allocated so)
+  WCHAR *path;    // len units and a NUL
+  alignas(8) unsigned char batch[BATCH_BYTES];
 };
+
+// Closed listings kept for the next open. The walk opens and closes one
+// folder after another, at most a few levels deep, and under Wine a fresh
+// 64 KiB block for each folder costs more than listing it. One walk lists
+// at a time, on one thread.
+enum { SPARE_CAP = 16 };
+win_dir *spare[SPARE_CAP];
+int n_spare;
 
 // Opens the folder path for listing: the folder itself when it is a link
 // or other reparse point, unless follow.
@@ -61,12 +69,25 @@ int fetch(win_dir *d) {
 // A listing of a folder whose path has len units, not yet open (path
 // to be written): NULL when out of memory.
 win_dir *dir_alloc(size_t len) {
-  win_dir *d = (win_dir *)malloc(sizeof(win_dir) + len * sizeof(WCHAR));
-  if (d) {
-    d->len = (int)len;
-    d->path[len] = 0;
+  WCHAR *path = (WCHAR *)malloc((len + 1) * sizeof(WCHAR));
+  if (!path) return NULL;
+  win_dir *d = n_spare > 0 ? spare[--n_spare] : (win_dir *)malloc(sizeof(win_dir));
+  if (!d) {
+    free(path);
+    return NULL;
   }
+  d->len = (int)len;
+  d->path = path;
+  path[len] = 0;
   return d;
+}
+
+void dir_free(win_dir *d) {
+  free(d->path);
+  if (n_spare < SPARE_CAP)
+    spare[n_spare++] = d;
+  else
+    free(d);
 }
 
 // Makes d, the listing of the open folder h, the listing it, with dev its
@@ -74,7 +95,7 @@ win_dir *dir_alloc(size_t len) {
 // freed) when h is not a folder that can be listed.
 int dir_start(dir_iter *it, win_dir *d, HANDLE h, uint64_t dev) {
   if (h == INVALID_HANDLE_VALUE) {
-    free(d);
+    dir_free(d);
     return 0;
   }
   d->h = h;
@@ -85,7 +106,7 @@ int dir_start(dir_iter *it, win_dir *d, HANDLE h, uint64_t dev) {
   if (!fetch(d) && GetLastError() != ERROR_NO_MORE_FILES &&
       GetLastError() != ERROR_FILE_NOT_FOUND) {
     CloseHandle(h);
-    free(d);
+    dir_free(d);
     return 0;
   }
   it->handle = d;
@@ -218,7 +239,7 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
 void storage_dir_close(dir_iter *it) {
   win_dir *d = (win_dir *)it->handle;
   CloseHandle(d->h);
-  free(d);
+  dir_free(d);
 }
 
 // ---- read-ahead --------------------------------------------------------
