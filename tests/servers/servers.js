@@ -19,10 +19,19 @@
 //    program's own output for the same request, run as www-data, allowing
 //    pid, utc, scan_ms and live free-space figures to differ; headers the
 //    server adds are recorded and must be among `may_add`;
+//  - the ways around the snippet's path (cases.json "around") reach the
+//    program's 401 on the node with a password or no program at all, and
+//    /cgi-bin/plugin_disks (each base configuration enables the server's
+//    stock CGI set-up) reaches nothing on any node; as shipped, with the
+//    program moved away, the path answers the server's `removed` status;
 //  - the dashboard is loaded through it in headless Chromium (not for the
 //    snippet as shipped, whose folder breakdown is refused);
+//  - with a password: the snippet is at the owner and mode the package
+//    set, and the server is reloaded as its Debian unit does with the
+//    password changed in it: it must live on and take the new one;
 //  - the server is stopped, and none of the processes of its session may
-//    be left.
+//    be left; with a password, its config check must then pass the
+//    password quoted and refuse it unquoted.
 
 const fs = require('fs');
 const net = require('net');
