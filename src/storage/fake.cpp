@@ -66,6 +66,13 @@ int storage_gmtime(int64_t t, struct tm *out) {
 uint64_t storage_ticks_ms(void) { return 1000 + fake.ticks; }
 const char *storage_home(void) { return fake.home; }
 
+// The fake platform is Windows: a drive form (C:\...) or a network one
+// (\\server\share).
+int storage_path_absolute(const char *path) {
+  return (path[0] && path[1] == ':' && path[2] == '\\') ||
+         (path[0] == '\\' && path[1] == '\\');
+}
+
 int storage_each_drive(drive_fn fn, void *ctx) {
   unsigned pass = (unsigned)fake.listings++;
   if (fake.drive_list_fails) return 0;
@@ -202,6 +209,13 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
   return open_listing(it, folder);
 }
 
+int storage_dir_open_root(dir_iter *it, const char *path) {
+  fake.root_opens++;
+  if (fake.root_reason) return fake.root_reason;
+  if (fake.root_unlistable) return BELOW_UNREADABLE;
+  return storage_dir_open(it, NULL, NULL, path) ? BELOW_OK : BELOW_UNREADABLE;
+}
+
 // Follows rel name by name through the nodes, as a backend would.
 int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
   fake.below_opens++;
@@ -255,6 +269,12 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->recall_on_open = n->recall_on_open;
     item->recall_on_data_access = n->recall_on_data_access;
     item->offline = n->offline;
+    item->disk_size = n->disk_size;
+    item->dev_id = n->dev_id;
+    item->file_id = n->file_id;
+    item->links = n->links;
+    item->has_mtime = n->has_mtime;
+    item->mtime = n->mtime;
     f->next++;
     return 1;
   }
@@ -265,6 +285,9 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   }
   return 0;
 }
+
+// As on Windows: the listing's entry told the folder's own facts.
+int storage_dir_self(const dir_iter *, dir_item *) { return 0; }
 
 void storage_dir_close(dir_iter *it) {
   ((fake_iter *)it->handle)->used = 0;

@@ -34,6 +34,14 @@ struct fake_node {
   int recall_on_open;
   int recall_on_data_access;
   int offline;
+  // What dir_item tells of the entry's volume use, identity and time,
+  // handed out as set (a folder's too, as the Windows listing tells them).
+  uint64_t disk_size;
+  uint64_t dev_id;
+  uint64_t file_id;
+  uint32_t links;
+  int has_mtime;
+  int64_t mtime;
   int unlistable;      // opening it fails
   int opened;          // storage_dir_open calls that asked for it
 };
@@ -45,7 +53,10 @@ struct fake_platform {
   int listings;        // storage_each_drive calls so far
 
   const char *home;    // what storage_home answers
-  int root_unlistable;
+  int root_unlistable;  // the home opens as a folder that cannot be listed
+  int root_reason;     // storage_dir_open_root refuses the home so (a
+                       // BELOW_* reason); 0: it opens
+  int root_opens;      // storage_dir_open_root calls so far
   int volume_fails;    // storage_volume_of answers 0
   space_info root_space;
   int root_space_fails;

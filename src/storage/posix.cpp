@@ -68,3 +68,5 @@ const char *storage_home(void) {
   return home ? home : getenv("HOME");
 }
 
+int storage_path_absolute(const char *path) { return path[0] == '/'; }
+

@@ -27,6 +27,10 @@ int storage_gmtime(int64_t t, struct tm *out);
 uint64_t storage_ticks_ms(void);
 // The home folder the breakdown lists, or NULL when the platform names none.
 const char *storage_home(void);
+// Whether path is absolute as this platform reads it (Linux: it begins
+// with '/'; Windows: a drive letter, a colon and a separator, or a network
+// or device path beginning with two backslashes). Looks at the text only.
+int storage_path_absolute(const char *path);
 
 // ---- drives ----------------------------------------------------------
 
@@ -163,7 +167,9 @@ struct dir_item {
   int recall_on_data_access;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
   int offline;              // FILE_ATTRIBUTE_OFFLINE
   // What a file takes and when it last changed; 0 for the rest. A backend
-  // fills them only where the same listing call already gives them.
+  // fills them only where the same listing call already gives them. For a
+  // folder entry either the listing tells its own allocation and time here
+  // or storage_dir_self tells them once it is open, never both.
   uint64_t disk_size;  // bytes allocated on the volume (blocks, or the
                        // listing's allocation size)
   uint64_t dev_id;     // with file_id, tells a file's hard links apart;
@@ -192,10 +198,17 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
 // had, for whatever reason.
 int storage_dir_next(dir_iter *it, dir_item *item);
 void storage_dir_close(dir_iter *it);
+// What the open folder it itself takes and when it last changed, where the
+// listing that handed it out did not tell: disk_size, has_mtime and mtime
+// into *out (the rest left as they are). Costs a call on the platforms
+// where it tells anything, so only asked for when a reply shows it.
+// Returns 1, or 0 when there is nothing to tell.
+int storage_dir_self(const dir_iter *it, dir_item *out);
 
 // ---- a folder below the home folder ---------------------------------
 
-// Why a folder below the home folder cannot be listed.
+// Why a folder below the home folder, or the home folder itself, cannot be
+// listed.
 enum {
   BELOW_OK = 0,
   BELOW_MISSING = 1,     // a name on the way does not exist
@@ -214,6 +227,14 @@ enum {
 // opened. Returns BELOW_OK with it open (storage_dir_close closes it), or
 // the reason it cannot be listed.
 int storage_dir_open_below(dir_iter *it, const char *home, const char *rel);
+
+// Opens the folder path for listing as storage_dir_open opens a root (it
+// may be a link or a mount point). Returns BELOW_OK with it open, or why
+// it cannot be: BELOW_MISSING (nothing is there, or a name on the way is
+// missing or a file), BELOW_NOT_DIR (path names a file, or anything else
+// that is no folder), BELOW_UNREADABLE (a folder that cannot be listed:
+// permissions, errors).
+int storage_dir_open_root(dir_iter *it, const char *path);
 
 // ---- read-ahead --------------------------------------------------------
 //

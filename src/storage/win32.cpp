@@ -40,3 +40,16 @@ const char *storage_home(void) {
   wide_to_utf8(wide, (int)n, utf8, sizeof utf8);
   return utf8;
 }
+
+// "C:\" and "C:/" name a volume; "\\server\share" and "\\?\..." are
+// absolute on their own. "C:x" and "\x" depend on the current folder of a
+// drive or on the current drive.
+int storage_path_absolute(const char *path) {
+  char c = path[0];
+  int letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  if (letter && path[1] == ':') return path[2] == '\\' || path[2] == '/';
+  return (c == '\\' || c == '/') && (path[1] == '\\' || path[1] == '/');
+}
+
+// The listing's entry for a folder tells its allocation and time already.
+int storage_dir_self(const dir_iter *, dir_item *) { return 0; }

@@ -57,6 +57,8 @@ function countTree(root, total) {
 const generators = {
   // Nothing but "." and "..".
   empty() {},
+  // A folder nobody but root may list (its mode is 000).
+  locked(root) { fs.chmodSync(root, 0); },
 
   // Known sizes that add up. Totals: docs 3400, "my file.txt" 250,
   // one.txt 100, .cache 11, .hidden 7, B/a/ab 5 each (a tie), emptydir 0.
@@ -195,6 +197,16 @@ const generators = {
     fs.writeFileSync(at(Buffer.from([0xff])), Buffer.alloc(20, 'y'));
     fs.mkdirSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82])));                  // cut\xe2\x82
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
+  },
+
+  // Names that end in a dot or a space, or are only dots, which Windows
+  // strips from a path it normalises: "x." (3 bytes beneath) beside a link
+  // "x" to a folder outside home, "y " (6 bytes) and "..." (8 bytes).
+  'dot-names'(root) {
+    file(path.join(dir(path.join(root, 'x.')), 'real.txt'), 3);
+    fs.symlinkSync('/', path.join(root, 'x'));
+    file(path.join(dir(path.join(root, 'y ')), 'f'), 6);
+    file(path.join(dir(path.join(root, '...')), 'g'), 8);
   },
 
   // Folders below home for sub= requests. two/levels holds a.txt (100)
