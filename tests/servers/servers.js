@@ -19,10 +19,19 @@
 //    program's own output for the same request, run as www-data, allowing
 //    pid, utc, scan_ms and live free-space figures to differ; headers the
 //    server adds are recorded and must be among `may_add`;
+//  - the ways around the snippet's path (cases.json "around") reach the
+//    program's 401 on the node with a password or no program at all, and
+//    /cgi-bin/plugin_disks (each base configuration enables the server's
+//    stock CGI set-up) reaches nothing on any node; as shipped, with the
+//    program moved away, the path answers the server's `removed` status;
 //  - the dashboard is loaded through it in headless Chromium (not for the
 //    snippet as shipped, whose folder breakdown is refused);
+//  - with a password: the snippet is at the owner and mode the package
+//    set, and the server is reloaded as its Debian unit does with the
+//    password changed in it: it must live on and take the new one;
 //  - the server is stopped, and none of the processes of its session may
-//    be left.
+//    be left; with a password, its config check must then pass the
+//    password quoted and refuse it unquoted.
 
 const fs = require('fs');
 const net = require('net');
@@ -51,16 +60,19 @@ const SERVERS = {
     snippet: '/etc/lighttpd/conf-available/50-plugin-disks.conf',
     // lighttpd reads its configuration again as www-data when it reloads.
     protect: { mode: 0o640, owner: 'root', group: 'www-data' },
-    // lighttpd opens its error log after it has dropped to www-data.
+    // lighttpd opens its logs again as www-data when it reloads.
     prepare(inst) {
-      const log = path.join(inst.dir, 'lighttpd.log');
-      fs.writeFileSync(log, '');
-      chownWww(log);
+      for (const name of ['lighttpd.log', 'access.log']) {
+        const log = path.join(inst.dir, name);
+        fs.writeFileSync(log, '');
+        chownWww(log);
+      }
     },
     start: (inst) => [['lighttpd', '/usr/sbin/lighttpd', ['-D', '-f', inst.conf]]],
     check: (inst) => ['/usr/sbin/lighttpd', ['-tt', '-f', inst.conf]],
     // What Debian's unit does on "systemctl reload lighttpd".
     reload: (inst, main) => ['/bin/kill', ['-' + unitReloadSignal('/lib/systemd/system/lighttpd.service'), String(main.sid)]],
+    nolog: 'accesslog.filename',
     // mod_cgi's answer for a program that is gone (dpkg -r disables this
     // snippet anyway).
     removed: 500,
@@ -72,6 +84,7 @@ const SERVERS = {
     check: (inst) => ['/usr/sbin/apache2', ['-t', '-f', inst.conf]],
     // Debian's unit reloads with "apachectl graceful", that is this.
     reload: (inst) => ['/usr/sbin/apache2', ['-f', inst.conf, '-k', 'graceful']],
+    nolog: 'SetEnvIfExpr',
     removed: 404,
   },
   nginx: {
@@ -97,6 +110,7 @@ const SERVERS = {
     check: (inst) => ['/usr/sbin/nginx', ['-t', '-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf]],
     // Debian's unit reloads with "nginx -s reload".
     reload: (inst) => ['/usr/sbin/nginx', ['-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf, '-s', 'reload']],
+    nolog: 'access_log off',
     // The snippet's guard, not fcgiwrap's 403.
     removed: 503,
   },
@@ -219,8 +233,10 @@ function readLogs(files) {
 // USERPROFILE to "" gets the home folder; with a password, the one
 // commented-out ZEM_PASSWORD line is uncommented and set, quoted as the
 // guide says (the same in all three: "...", with \" and \\), or left
-// unquoted when `unquoted` is set (what each config check must refuse).
-function operatorEdit(shipped, where, home, password, unquoted) {
+// unquoted when `opts.unquoted` is set (what each config check must
+// refuse); `opts.nolog` uncomments the one line holding it (the access
+// log left out).
+function operatorEdit(shipped, where, home, password, opts = {}) {
   const lines = shipped.split('\n');
   const one = (test, what) => {
     const at = lines.map((l, i) => (test(l) ? i : -1)).filter((i) => i >= 0);
@@ -231,7 +247,11 @@ function operatorEdit(shipped, where, home, password, unquoted) {
   lines[h] = lines[h].replace('""', quote(home));
   if (password) {
     const p = one((l) => /^\s*#/.test(l) && l.includes('ZEM_PASSWORD') && l.includes('"change-me"'), 'set ZEM_PASSWORD commented out');
-    lines[p] = lines[p].replace('#', '').replace('"change-me"', () => (unquoted ? password : quote(password)));
+    lines[p] = lines[p].replace('#', '').replace('"change-me"', () => (opts.unquoted ? password : quote(password)));
+  }
+  if (opts.nolog) {
+    const n = one((l) => /^\s*#/.test(l) && l.includes(opts.nolog), `holding ${opts.nolog} commented out`);
+    lines[n] = lines[n].replace('#', '');
   }
   return lines.join('\n');
 }
@@ -458,7 +478,7 @@ async function reload(ctx, inst, kind, main, result) {
   const id = `${inst.server} (locked node): reload with the snippet at ${showProtection(kind.protect)}`;
   const errs = [];
   const next = ctx.password + ' 2';
-  fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, next));
+  fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, next, { nolog: kind.nolog }));
   const cmd = kind.reload(inst, main);
   const r = runTool(cmd);
   if (r.status !== 0) errs.push(`${cmd[0]} ${cmd[1].join(' ')}: status ${r.status} ${r.out}`);
@@ -470,6 +490,24 @@ async function reload(ctx, inst, kind, main, result) {
   report(id, errs, result, ` (${cmd[0].split('/').pop()} ${cmd[1].slice(-2).join(' ')})`);
 }
 
+// With the snippet's no-log line, the access log (read once the server
+// has stopped and flushed it) holds lines, and no request line with pwd=,
+// though the dashboard was opened with ?pwd=. The browser's own request
+// for /favicon.ico still carries the page's address in its Referer, which
+// the combined format logs and no line of a snippet reaches: counted, as
+// the guide says.
+function accessLog(inst, result) {
+  const log = path.join(inst.dir, 'access.log');
+  const lines = fs.existsSync(log) ? fs.readFileSync(log, 'latin1').split('\n').filter(Boolean) : [];
+  const requestLine = (l) => (/"([A-Z]+ [^"]*)"/.exec(l) || ['', ''])[1];
+  const errs = [];
+  if (!lines.length) errs.push('the access log is empty or missing');
+  errs.push(...lines.filter((l) => requestLine(l).includes('pwd=')).slice(0, 3).map((l) => 'logged: ' + l));
+  const referers = lines.filter((l) => !requestLine(l).includes('pwd=') && l.includes('pwd=')).length;
+  report(`${inst.server} (locked node): the snippet's no-log line keeps every request with pwd= out of the access log`,
+    errs, result, ` (${lines.length} lines logged, ${referers} with pwd= in the Referer of another path)`);
+}
+
 // The config check refuses the password written without quotes; with the
 // guide's quotes it passes.
 function unquoted(ctx, inst, kind, result) {
@@ -478,7 +516,7 @@ function unquoted(ctx, inst, kind, result) {
     fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, ctx.password));
     const good = runTool(kind.check(inst));
     report(`${id} passes the quoted password`, good.status === 0 ? [] : [`status ${good.status}: ${good.out}`], result);
-    fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, ctx.password, true));
+    fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, ctx.password, { unquoted: true }));
     const bad = runTool(kind.check(inst));
     const said = bad.out.split('\n').filter((l) => !/syntax is ok|test failed|^\s*$/i.test(l)).slice(0, 2).join(' / ').slice(0, 200);
     report(`${id} refuses it unquoted`, bad.status !== 0 ? [] : [`status 0: ${bad.out}`], result, ` (status ${bad.status}: ${said})`);
@@ -508,7 +546,10 @@ async function runInstance(ctx, server, node) {
     report(`${server}: the package keeps the snippet ${showProtection(want)}`,
       showProtection(have) === showProtection(want) ? [] : [`it is ${showProtection(have)}`], result);
   }
-  fs.writeFileSync(sitePath, node === 'shipped' ? shipped : operatorEdit(shipped, sitePath, ctx.home, pw));
+  // With a password, the snippet's line that keeps pwd= out of the access
+  // log is uncommented too.
+  fs.writeFileSync(sitePath, node === 'shipped' ? shipped
+    : operatorEdit(shipped, sitePath, ctx.home, pw, { nolog: node === 'locked' && kind.nolog }));
   const base = fs.readFileSync(path.join(HERE, server + '.conf'), 'utf8');
   fs.writeFileSync(inst.conf, base.replace(/@WORK@/g, dir).replace(/@PORT@/g, String(inst.port)).replace(/@SITE@/g, sitePath));
 
@@ -581,7 +622,10 @@ async function runInstance(ctx, server, node) {
     const errs = r.left.map((p) => `left running: ${p.pid} ${p.cmd}`);
     report(leftId, errs, result, r.sig === 'SIGKILL' ? ' (needed SIGKILL)' : '');
   }
-  if (node === 'locked') unquoted(ctx, inst, kind, result);
+  if (node === 'locked') {
+    accessLog(inst, result);
+    unquoted(ctx, inst, kind, result);
+  }
   return result;
 }
 
