@@ -1,7 +1,7 @@
 // hangfs: a tiny FUSE file system that can stop answering, for tests of
 // what the program does when a file system hangs.
 //
-//   hangfs MOUNTPOINT [--hang none|statfs|all|others] [--answer-statfs N]
+//   hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] [--answer-statfs N]
 //          [--answer N] [--spare NAME] [--only NAME]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
@@ -11,7 +11,8 @@
 // at all (after the first N with --answer N); with --hang others the
 // requests of a process are answered from the first of its threads that
 // asks and held from every other (a program's helper threads stuck while
-// its own work goes on). Held requests are answered
+// its own work goes on); with --hang dir only the opening of "dir" is
+// held (one folder that never answers). Held requests are answered
 // with EIO on SIGUSR1; SIGUSR2 does the same and ends the hang (every later
 // request is answered); SIGTERM or SIGINT answer them before it unmounts
 // and ends. --spare NAME answers every request
@@ -38,7 +39,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { HANG_NONE, HANG_STATFS, HANG_ALL, HANG_OTHERS };
+enum { HANG_NONE, HANG_STATFS, HANG_ALL, HANG_OTHERS, HANG_DIR };
 enum { INO_ROOT = 1, INO_FILE = 2, INO_DIR = 3, INO_INNER = 4 };
 enum { MAX_HELD = 4096, MAX_PROCS = 256 };
 
@@ -183,6 +184,10 @@ static void op_getattr(fuse_req_t req, fuse_ino_t ino,
 static void op_opendir(fuse_req_t req, fuse_ino_t ino,
                        struct fuse_file_info *fi) {
   if (hold(req)) return;
+  if (hang_mode == HANG_DIR && ino == INO_DIR && !spared(req)) {
+    keep(req);
+    return;
+  }
   if (ino != INO_ROOT && ino != INO_DIR) {
     fuse_reply_err(req, ENOTDIR);
     return;
@@ -262,7 +267,7 @@ static const struct fuse_lowlevel_ops ops = {
 
 static void usage(void) {
   fprintf(stderr,
-          "usage: hangfs MOUNTPOINT [--hang none|statfs|all|others] "
+          "usage: hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] "
           "[--answer-statfs N] [--answer N] [--spare NAME] [--only NAME]\n");
   exit(2);
 }
@@ -277,6 +282,7 @@ int main(int argc, char **argv) {
       else if (strcmp(m, "statfs") == 0) hang_mode = HANG_STATFS;
       else if (strcmp(m, "all") == 0) hang_mode = HANG_ALL;
       else if (strcmp(m, "others") == 0) hang_mode = HANG_OTHERS;
+      else if (strcmp(m, "dir") == 0) hang_mode = HANG_DIR;
       else usage();
     } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only_name = argv[++i];

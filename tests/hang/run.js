@@ -24,7 +24,7 @@
 //                { "tmpfs": P, "size": "8m", "source": S,
 //                  "repeat": N }                N mounts, {i} in P: 001...
 //                { "bind": FROM, "to": P }
-//                { "fuse": P, "hang": "none"|"statfs"|"all"|"others",
+//                { "fuse": P, "hang": "none"|"statfs"|"all"|"others"|"dir",
 //                  "answer_statfs": N, "answer": N }  a hangfs mount
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
 //   no_openat2 true: run as on a kernel without openat2 (before 5.6)
@@ -59,9 +59,11 @@
 //   held          how many processes of the program are left after the
 //                 last request (exactly); none may be left beyond it at any
 //                 point. held_at_most: an upper bound instead
-//   squat         { "mount": P, "user": U }: before the requests, a process
-//                 of user U holds the name of the mark that says the drive
-//                 at P (a mount of the case) is stuck
+//   squat         { "mount": P, "user": U, "kind": K }: before the
+//                 requests, a process of user U holds the name of the mark
+//                 that says the drive at P (a mount of the case) is stuck
+//                 (K "d", the default), or that the walk of the home
+//                 folder /P is (K "w")
 //   extra_ms      more time the first reply may take (Wine's start)
 //   healed_stdout then the file systems answer again (hangfs SIGUSR2);
 //                 once nothing of the program is left, one more request
@@ -269,9 +271,9 @@ class Case {
   heal() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR2'); }
 
   // A process of another user (or of this one) that holds the name of the
-  // drive mark for the mount at p: "\0plugin_disks/<uid>/d/<hash>", the
-  // hash of the mount's device and path as the program computes it.
-  async squat(p, user) {
+  // mark of kind for the mount at p: "\0plugin_disks/<uid>/<kind>/<hash>",
+  // the hash of the mount's device and path as the program computes it.
+  async squat(p, user, kind) {
     const where = this.root + '/' + p;
     let dev = null;
     for (const line of fs.readFileSync('/proc/self/mountinfo', 'latin1').split('\n')) {
@@ -292,7 +294,7 @@ class Case {
     const h1 = fnv(fnv(14695981039346656037n, devBytes), pathBytes);
     const h2 = fnv(fnv(0x6a09e667f3bcc909n, pathBytes), devBytes);
     const hex = (h) => h.toString(16).padStart(16, '0');
-    const name = `plugin_disks/${process.geteuid()}/d/${hex(h1)}${hex(h2)}`;
+    const name = `plugin_disks/${process.geteuid()}/${kind}/${hex(h1)}${hex(h2)}`;
     const args = user === 'root' ? [] : [`--reuid=${user}`, '--regid=nogroup', '--clear-groups'];
     const proc = spawn('setpriv', [...args, this.o.squat, name], { stdio: ['ignore', 'pipe', 'inherit'] });
     this.squatter = proc;
@@ -439,7 +441,7 @@ async function runPolls(c, o, dir, texts) {
   };
   try {
     await k.setUp();
-    if (c.squat) await k.squat(c.squat.mount, c.squat.user);
+    if (c.squat) await k.squat(c.squat.mount, c.squat.user, c.squat.kind || 'd');
     for (let i = 1; i <= c.polls; i++) {
       await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
       const left = k.leftovers();
