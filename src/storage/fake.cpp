@@ -140,6 +140,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
 }
 
 void storage_finish(void) {}
+void storage_end_reply(void) {}
 
 int storage_drive_stuck(const drive_row *row) {
   fake_drive *d = drive_at(row->mount);

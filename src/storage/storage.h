@@ -17,6 +17,14 @@ extern const char storage_sep;
 // Prepares the process for writing a reply: raw bytes on standard output,
 // and a reader that goes away must not end the process.
 void storage_start(void);
+// The reply is complete: flushes it and ends it, so that the reader sees
+// end of file whatever of this process still runs (a thread stuck in a
+// call to a dead file system keeps its process, and every descriptor the
+// process holds, alive past the end of main). Standard input, output and
+// error are not closed but made the null device, so that no later open
+// takes their numbers. Called on every way out; calling it again does no
+// harm.
+void storage_end_reply(void);
 
 long storage_pid(void);
 // Seconds since 1970-01-01 UTC.
