@@ -31,9 +31,6 @@
 //   only       "native" or "wine", with "reason" saying why
 //   user       a user id: the program runs as that user (and group) when
 //              the runner is root; as anyone else it runs as the runner
-//   pending    { "native"|"wine": what it waits for }: on that platform the
-//              case states what a part still being built will give; until
-//              then its failure is reported as pending, not as a failure
 //   status     expected exit status (default 0)
 //   stderr     expected standard error (default "")
 //   stdout             the whole of standard output
@@ -496,7 +493,7 @@ class Runner {
 }
 
 const EXPECT_KEYS = ['stdout', 'starts_with', 'ends_with', 'contains', 'not_contains', 'occurrences'];
-const KNOWN_KEYS = new Set(['name', 'args', 'env', 'home', 'only', 'reason', 'user', 'pending', 'status', 'stderr', ...EXPECT_KEYS]);
+const KNOWN_KEYS = new Set(['name', 'args', 'env', 'home', 'only', 'reason', 'user', 'status', 'stderr', ...EXPECT_KEYS]);
 
 function loadCases(files) {
   const all = [];
@@ -523,9 +520,6 @@ function loadCases(files) {
       if (c.only && !['native', 'wine'].includes(c.only)) throw new Error(`${id}: only must be native or wine`);
       if (c.only && !c.reason) throw new Error(`${id}: "only" needs a "reason"`);
       if (c.user !== undefined && c.only !== 'native') throw new Error(`${id}: "user" is for native cases`);
-      for (const k of Object.keys(c.pending || {})) {
-        if (!['native', 'wine'].includes(k)) throw new Error(`${id}: pending is keyed by native or wine`);
-      }
       if (c.home && !fixtures.has(c.home)) throw new Error(`${id}: unknown fixture ${c.home}`);
       const x = (s) => expandMacros(s, texts, id);
       for (const k of ['stdout', 'starts_with', 'ends_with', 'stderr']) if (typeof c[k] === 'string') c[k] = x(c[k]);
@@ -560,7 +554,6 @@ async function main() {
   if (o.wine) r.startWine();
   let passed = 0;
   let failed = 0;
-  let pending = 0;
   const results = new Array(cases.length);
   let next = 0;
   let printed = 0;
@@ -568,14 +561,9 @@ async function main() {
     while (printed < cases.length && results[printed]) {
       const c = cases[printed];
       const errs = results[printed];
-      const waits = c.pending && c.pending[here];
       if (errs.length === 0) {
         passed++;
-        process.stdout.write(`ok    ${c.id}${waits ? ' (no longer pending: drop its "pending")' : ''}\n`);
-      } else if (waits) {
-        pending++;
-        process.stdout.write(`pend  ${c.id} (waits for ${waits})\n`);
-        for (const e of errs) process.stdout.write('    ' + e.replace(/\n/g, '\n    ') + '\n');
+        process.stdout.write(`ok    ${c.id}\n`);
       } else {
         failed++;
         process.stdout.write(`FAIL  ${c.id}\n`);
@@ -607,7 +595,7 @@ async function main() {
     const kinds = [...r.validated].sort().map(([k, n]) => `${k} ${n}`).join(', ');
     process.stdout.write(`JSON replies that met their schema: ${kinds || 'none'}\n`);
   }
-  process.stdout.write(`${passed} passed, ${failed} failed${pending ? `, ${pending} pending` : ''}\n`);
+  process.stdout.write(`${passed} passed, ${failed} failed\n`);
   process.exit(failed ? 1 : 0);
 }
 
