@@ -11,6 +11,8 @@ void action_info(const char *stamp);
 void action_mounts(const char *stamp);
 // The breakdown of the home folder, or of a folder below it: sub_val is
 // the decoded sub value of sub_len bytes (zero bytes a %00 put there
-// included); an empty one lists home itself.
+// included); an empty one lists home itself. detail (the request's
+// detail=1) adds what the files take on the volume, item counts, times,
+// partial totals and the largest files.
 void action_dirs(const char *root, const char *sub_val, size_t sub_len,
-                 const char *stamp);
+                 const char *stamp, int detail = 0);

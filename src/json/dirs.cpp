@@ -5,6 +5,7 @@
 
 #include "front/sub_path.h"
 #include "json/actions.h"
+#include "json/detail.h"
 #include "json/mounts.h"
 #include "json/writer.h"
 #include "plugin.h"
@@ -39,29 +40,89 @@ static inline int walk_step(scan_state *state) {
                  std::memory_order_relaxed);
   if (!w->stop.load(std::memory_order_relaxed)) return 1;
   state->truncated = 1;
+  state->cut = PARTIAL_STALLED;
   return 0;
 }
 
-uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
-                     const char *name) {
-  if (depth > MAX_DEPTH || state->truncated) return 0;
+// The walk met MAX_SCAN_ENTRIES.
+static void cut_at_cap(scan_state *state) {
+  state->truncated = 1;
+  state->cut = PARTIAL_ENTRY_CAP;
+}
+
+// A folder one level past the depth limit, for the detail reply: not
+// counted, but opened to tell whether it held anything left uncounted
+// (and what the folder itself takes).
+static void look_past_depth(scan_state *state, const dir_iter *parent,
+                            const char *name, tree_sum *sum) {
   dir_iter it;
-  if (!storage_dir_open(&it, parent, name, NULL)) return 0;
-  uint64_t sum = 0;
+  if (!storage_dir_open(&it, parent, name, NULL)) {
+    note_partial(sum, PARTIAL_UNREADABLE);
+    return;
+  }
+  detail_count_self(&it, sum);
+  dir_item item;
+  while (storage_dir_next(&it, &item) && walk_step(state))
+    if (!skip_entry(&item)) {
+      note_partial(sum, PARTIAL_DEPTH);
+      break;
+    }
+  if (state->truncated) note_partial(sum, state->cut);
+  storage_dir_close(&it);
+}
+
+void sum_tree(int depth, scan_state *state, const dir_iter *parent,
+              const char *name, tree_sum *sum) {
+  detail_state *d = state->detail;
+  if (state->truncated) {
+    if (d) note_partial(sum, state->cut);
+    return;
+  }
+  if (depth > MAX_DEPTH) {
+    if (d) look_past_depth(state, parent, name, sum);
+    return;
+  }
+  dir_iter it;
+  if (!storage_dir_open(&it, parent, name, NULL)) {
+    if (d) note_partial(sum, PARTIAL_UNREADABLE);
+    return;
+  }
+  size_t mark = 0;
+  if (d) {
+    detail_count_self(&it, sum);
+    mark = detail_enter(d, name);
+  }
   dir_item item;
   while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     if (++state->scanned > MAX_SCAN_ENTRIES) {
-      state->truncated = 1;
+      cut_at_cap(state);
       break;
     }
-    if (!item.is_dir)
-      sum += item.size;
-    else if (enters_folder(&item))
-      sum += sum_dir_win(depth + 1, state, &it, item.name);
+    sum->items++;
+    if (!item.is_dir) {
+      sum->bytes = add_sat(sum->bytes, item.size);
+      if (d) detail_count_file(d, &item, sum);
+      continue;
+    }
+    if (d) detail_count_folder(&item, sum);
+    if (enters_folder(&item))
+      sum_tree(depth + 1, state, &it, item.name, sum);
+    else if (d)
+      note_partial(sum, PARTIAL_CLOUD);
+  }
+  if (d) {
+    if (state->truncated) note_partial(sum, state->cut);
+    detail_leave(d, mark);
   }
   storage_dir_close(&it);
-  return sum;
+}
+
+uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
+                     const char *name) {
+  tree_sum sum = {0, 0, 0, 0, 0, PARTIAL_NONE};
+  sum_tree(depth, state, parent, name, &sum);
+  return sum.bytes;
 }
 
 int dir_cmp(const void *a, const void *b) {
@@ -91,28 +152,51 @@ static void write_root_unavailable(const char *root, const char *message) {
 static const char NO_ROOT[] = "this root does not exist on this node";
 
 // Lists the open folder it into list and closes it. Returns the listed
-// count.
+// count. With detail the walk goes on past the listed entries, counting
+// them into the folder's totals alone.
 static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
-  int count = 0;
+  detail_state *d = state->detail;
+  int count = 0, unlisted = 0;
   dir_item item;
   while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) continue;
     // The cap comes before the count: the entry that meets it is not counted.
-    if (count >= MAX_DIR_ENTRIES || ++state->scanned > MAX_SCAN_ENTRIES) {
+    int listed = count < MAX_DIR_ENTRIES;
+    if (!listed && !d) {
       state->truncated = 1;
       break;
     }
+    if (++state->scanned > MAX_SCAN_ENTRIES) {
+      cut_at_cap(state);
+      break;
+    }
+    tree_sum s = {0, 0, 0, 0, 0, PARTIAL_NONE};
+    if (!item.is_dir) {
+      s.bytes = item.size;
+      if (d) detail_count_file(d, &item, &s);
+    } else {
+      if (d) detail_count_folder(&item, &s);
+      if (enters_folder(&item))
+        sum_tree(1, state, &it, item.name, &s);
+      else if (d)
+        note_partial(&s, PARTIAL_CLOUD);
+    }
+    if (d) detail_add_entry(d, &s);
+    if (!listed) {
+      unlisted = 1;
+      continue;
+    }
     dir_entry *e = &list[count++];
     copy_str(e->name, sizeof e->name, item.name);  // names are never cut
-    if (!item.is_dir) {
-      e->bytes = item.size;
-    } else {
-      e->is_dir = 1;
-      e->bytes = enters_folder(&item) ? sum_dir_win(1, state, &it, item.name) : 0;
-    }
+    e->bytes = s.bytes;
+    e->is_dir = item.is_dir;
+    if (d) detail_fill_entry(e, &s);
     if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
   storage_dir_close(&it);
+  if (d && state->truncated) note_partial(&d->folder, state->cut);
+  // The listing's cap stops nothing of a detail walk: the totals stay whole.
+  if (unlisted) state->truncated = 1;
   return count;
 }
 
@@ -127,7 +211,8 @@ int list_folder(const char *root_path, const char *sub, const char *listed,
     *reason = storage_dir_open_below(&it, root_path, sub);
     if (*reason != BELOW_OK) return 0;
   }
-  storage_readahead_begin(listed, MAX_DEPTH, MAX_DIR_ENTRIES,
+  storage_readahead_begin(listed, MAX_DEPTH,
+                          state->detail ? MAX_SCAN_ENTRIES : MAX_DIR_ENTRIES,
                           MAX_SCAN_ENTRIES);
   if (!sub[0] && !storage_dir_open(&it, NULL, NULL, root_path)) {
     storage_readahead_end();
@@ -166,14 +251,23 @@ static root_usage read_root_usage(const char *root_path, uint64_t dev) {
   return u;
 }
 
+// What a detail reply adds: the folder's totals and the largest files
+// (NULL: none to show).
+struct detail_reply {
+  tree_sum folder;
+  largest_list *largest;
+};
+
 // listed is the folder listed: root_path, or the sub folder below it.
 // stalled: the walk was given up (WALK_STALL_MS without progress); the
 // reply then says so after "truncated", a field no other reply has.
+// more: the detail reply's fields, NULL for today's reply.
 static void write_listing(const char *root, const char *root_path,
                           const char *sub, const char *listed,
                           const root_usage *u, const dir_entry *list,
                           int count, int truncated, int stalled,
-                          long long scan_ms, const char *stamp) {
+                          long long scan_ms, const char *stamp,
+                          const detail_reply *more) {
   json_header();
   OUT_LIT("{\"ok\":true,\"action\":\"dirs\",\"plugin\":\"" PLUGIN_NAME
           "\",\"platform\":");
@@ -192,6 +286,7 @@ static void write_listing(const char *root, const char *root_path,
           "\"root_free_bytes\":%llu,\"root_pct\":%.1f",
           (unsigned long long)u->total, (unsigned long long)u->used,
           (unsigned long long)u->free, u->pct);
+  if (more) write_folder_totals(&more->folder);
   out_fmt(",\"count\":%d,\"truncated\":%s", count,
           truncated ? "true" : "false");
   if (stalled) OUT_LIT(",\"truncated_reason\":\"stalled\"");
@@ -207,11 +302,18 @@ static void write_listing(const char *root, const char *root_path,
     json_str(e->name);
     OUT_LIT(",\"path\":");
     json_path(listed, storage_sep, e->name);
+    if (more) {
+      write_entry_detail(e, u->total);
+      continue;
+    }
     out_fmt(",\"bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s}",
             (unsigned long long)e->bytes, pct_of(e->bytes, u->total),
             e->is_dir ? "true" : "false");
   }
-  OUT_LIT("]}\n");
+  OUT_LIT("]");
+  if (more)
+    write_largest(more->largest, more->folder.partial, sub, listed);
+  OUT_LIT("}\n");
 }
 
 // A refusal of the sub folder, with the value asked for.
@@ -248,7 +350,7 @@ static int join_below(char *buf, size_t cap, const char *home,
 }
 
 void action_dirs(const char *root, const char *sub_val, size_t sub_len,
-                 const char *stamp) {
+                 const char *stamp, int detail) {
   if (!root[0]) {
     write_refusal_head("missing_root");
     OUT_LIT("}\n");
@@ -301,13 +403,16 @@ void action_dirs(const char *root, const char *sub_val, size_t sub_len,
   root_usage usage = read_root_usage(root_path, dev);
 
   dir_entry *list = (dir_entry *)calloc(MAX_DIR_ENTRIES, sizeof(dir_entry));
-  if (!list) {
+  detail_state *d = detail ? detail_new() : NULL;
+  if (!list || (detail && !d)) {
+    free(list);
     json_header();
     OUT_LIT("{\"ok\":false,\"error\":\"out_of_memory\"}\n");
     return;
   }
   uint64_t start = storage_ticks_ms();
   scan_state state = {0, 0};
+  state.detail = d;
   int stalled = 0, count = 0, reason = BELOW_OK;
   // A walk of this home stuck since an earlier request: the same answer
   // at once, and no second walk.
@@ -318,15 +423,26 @@ void action_dirs(const char *root, const char *sub_val, size_t sub_len,
   if (!stalled && reason != BELOW_OK) {
     write_sub_refusal(below_error(reason), sub);
     free(list);
+    detail_free(d);
     return;
   }
   if (count > 1) qsort(list, (size_t)count, sizeof list[0], dir_cmp);
   long long scan_ms = (long long)(storage_ticks_ms() - start);
-  // Once given up, the walk's own state is its own: not read here.
+  // Once given up, the walk's own state is its own: not read here. Its
+  // finished records still tell the folder's totals, as far as they go.
+  detail_reply more = {};
+  if (d && (stuck || stalled)) {
+    more.folder = detail_sum_records(list, count);
+    more.largest = NULL;
+  } else if (d) {
+    more.folder = d->folder;
+    more.largest = &d->largest;
+  }
   write_listing(root, root_path, sub, listed, &usage, list, count,
                 stuck || stalled || state.truncated, stuck || stalled,
-                scan_ms, stamp);
-  // The walk may still write to list while it lives.
+                scan_ms, stamp, d ? &more : NULL);
+  // The walk may still write to list and d while it lives.
   if (stalled) storage_walk_abandon(dev, root_path);
   free(list);
+  detail_free(d);
 }

@@ -7,6 +7,32 @@
 
 #include "storage/storage.h"
 
+// Why a total is not whole. A larger value is the stronger reason: the
+// one a total shows when several apply.
+enum {
+  PARTIAL_NONE = 0,
+  PARTIAL_DEPTH = 1,       // a folder at the depth limit held entries
+  PARTIAL_CLOUD = 2,       // a cloud folder was not entered
+  PARTIAL_UNREADABLE = 3,  // a folder could not be listed
+  PARTIAL_ENTRY_CAP = 4,   // the walk stopped at MAX_SCAN_ENTRIES
+  PARTIAL_STALLED = 5,     // the walk was given up
+};
+
+// What the walk counted beneath a folder (or for one file).
+struct tree_sum {
+  uint64_t bytes;       // sizes
+  uint64_t disk_bytes;  // what the files take on the volume (detail only)
+  uint64_t items;       // entries counted
+  int64_t mtime;        // latest modification seen (detail only)
+  int has_mtime;
+  int partial;          // PARTIAL_NONE or the strongest reason (detail only)
+};
+
+// a + b, or UINT64_MAX where that would wrap.
+static inline uint64_t add_sat(uint64_t a, uint64_t b) {
+  return a + b < a ? UINT64_MAX : a + b;
+}
+
 // One listed entry of the root folder.
 // Its path in the reply is the root path, the separator and the name,
 // joined as it is written.
@@ -14,7 +40,16 @@ struct dir_entry {
   char name[NAME_MAX_BYTES + 1];  // the whole name
   uint64_t bytes;    // a file's size, or a folder's total
   int is_dir;
+  // The detail reply's: what the walk counted for it.
+  uint64_t disk_bytes;
+  uint64_t items;    // 1 for a file; entries beneath for a folder
+  int64_t mtime;
+  int has_mtime;
+  int partial;
 };
+
+// The detail reply's walk state (detail.h).
+struct detail_state;
 
 // What the request sees of a walk that runs on another thread
 // (guarded_walk.cpp).
@@ -29,6 +64,9 @@ struct scan_state {
   uint64_t scanned;  // countable entries looked at so far
   int truncated;     // a limit stopped the listing or the walk; stays set
   walk_watch *watch = nullptr;  // NULL when nobody watches the walk
+  int cut = PARTIAL_NONE;  // once truncated: PARTIAL_ENTRY_CAP or
+                           // PARTIAL_STALLED
+  detail_state *detail = nullptr;  // NULL unless the reply shows detail
 };
 
 // Whether an entry is a link: one the platform marks as such, or a
@@ -56,11 +94,16 @@ int skip_entry(const dir_item *item);
 // listing it would fetch it over the network. Such a folder adds 0.
 int enters_folder(const dir_item *item);
 
-// Total of the file sizes beneath a folder (depth 1 for an entry of the
+// Adds into *sum what lies beneath a folder (depth 1 for an entry of the
 // root), opening folders down to MAX_DEPTH and stopping once
 // MAX_SCAN_ENTRIES entries have been counted. The folder is the entry
 // name that the open listing parent handed out last. A folder that cannot
-// be listed adds 0.
+// be listed adds nothing. With state->detail it also adds what the files
+// take on the volume, the latest time, why the sum is partial, and offers
+// each file to the largest files.
+void sum_tree(int depth, scan_state *state, const dir_iter *parent,
+              const char *name, tree_sum *sum);
+// sum_tree's total of the file sizes alone.
 uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
                      const char *name);
 

@@ -19,6 +19,12 @@ int mode_json(const char *qs) {
   get_query_val(qs, "action", action, sizeof action);
   get_query_val(qs, "root", root, sizeof root);
   get_query_val_len(qs, "sub", sub, sizeof sub, &sub_len);
+  // Only the exact value "1" asks for the detail reply. Seven raw bytes
+  // cannot decode to a lone "1", so a longer value is never taken for it.
+  char detail[8];
+  size_t detail_len;
+  get_query_val_len(qs, "detail", detail, sizeof detail, &detail_len);
+  int want_detail = detail_len == 1 && detail[0] == '1';
   if (!action[0]) {
     copy_str(action, sizeof action, "mounts");
   } else if (strcmp(action, "mounts") != 0 && strcmp(action, "dirs") != 0 &&
@@ -35,7 +41,7 @@ int mode_json(const char *qs) {
   if (strcmp(action, "info") == 0)
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
-    action_dirs(root, sub, sub_len, stamp);
+    action_dirs(root, sub, sub_len, stamp, want_detail);
   else
     action_mounts(stamp);
   return 0;

@@ -134,4 +134,24 @@ void format_stamp(int64_t t, char *buf) {
     memcpy(buf, epoch_stamp, sizeof epoch_stamp);
 }
 
+void format_clamped_stamp(int64_t t, char *buf) {
+  const int64_t last = 253402300799;  // 9999-12-31T23:59:59Z
+  if (t < 0) t = 0;
+  if (t > last) t = last;
+  int64_t days = t / 86400, secs = t % 86400;
+  // Days since 1970-01-01 to a civil date (the proleptic Gregorian
+  // calendar), counted in 400-year eras from 0000-03-01.
+  int64_t z = days + 719468;
+  int64_t era = z / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int day = (int)(doy - (153 * mp + 2) / 5 + 1);
+  int month = (int)(mp < 10 ? mp + 3 : mp - 9);
+  int year = (int)(yoe + era * 400 + (month <= 2));
+  snprintf(buf, STAMP_CAP, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day,
+           (int)(secs / 3600), (int)(secs / 60 % 60), (int)(secs % 60));
+}
+
 void make_stamp(char *buf) { format_stamp(storage_time(), buf); }

@@ -38,5 +38,9 @@ double pct_of(uint64_t n, uint64_t d);
 // "1970-01-01T00:00:00Z" when it cannot be formatted.
 enum { STAMP_CAP = 40 };
 void format_stamp(int64_t t, char *buf);
+// A file system's time t as a stamp of the same form, clamped to
+// 1970-01-01T00:00:00Z .. 9999-12-31T23:59:59Z; worked out here, so any
+// value gives the same valid stamp on every platform.
+void format_clamped_stamp(int64_t t, char *buf);
 // The stamp for the current time.
 void make_stamp(char *buf);

@@ -255,6 +255,12 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->recall_on_open = n->recall_on_open;
     item->recall_on_data_access = n->recall_on_data_access;
     item->offline = n->offline;
+    item->disk_size = n->disk_size;
+    item->dev_id = n->dev_id;
+    item->file_id = n->file_id;
+    item->links = n->links;
+    item->has_mtime = n->has_mtime;
+    item->mtime = n->mtime;
     f->next++;
     return 1;
   }
@@ -265,6 +271,9 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   }
   return 0;
 }
+
+// As on Windows: the listing's entry told the folder's own facts.
+int storage_dir_self(const dir_iter *, dir_item *) { return 0; }
 
 void storage_dir_close(dir_iter *it) {
   ((fake_iter *)it->handle)->used = 0;

@@ -34,6 +34,14 @@ struct fake_node {
   int recall_on_open;
   int recall_on_data_access;
   int offline;
+  // What dir_item tells of the entry's volume use, identity and time,
+  // handed out as set (a folder's too, as the Windows listing tells them).
+  uint64_t disk_size;
+  uint64_t dev_id;
+  uint64_t file_id;
+  uint32_t links;
+  int has_mtime;
+  int64_t mtime;
   int unlistable;      // opening it fails
   int opened;          // storage_dir_open calls that asked for it
 };

@@ -163,7 +163,9 @@ struct dir_item {
   int recall_on_data_access;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
   int offline;              // FILE_ATTRIBUTE_OFFLINE
   // What a file takes and when it last changed; 0 for the rest. A backend
-  // fills them only where the same listing call already gives them.
+  // fills them only where the same listing call already gives them. For a
+  // folder entry either the listing tells its own allocation and time here
+  // or storage_dir_self tells them once it is open, never both.
   uint64_t disk_size;  // bytes allocated on the volume (blocks, or the
                        // listing's allocation size)
   uint64_t dev_id;     // with file_id, tells a file's hard links apart;
@@ -192,6 +194,12 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
 // had, for whatever reason.
 int storage_dir_next(dir_iter *it, dir_item *item);
 void storage_dir_close(dir_iter *it);
+// What the open folder it itself takes and when it last changed, where the
+// listing that handed it out did not tell: disk_size, has_mtime and mtime
+// into *out (the rest left as they are). Costs a call on the platforms
+// where it tells anything, so only asked for when a reply shows it.
+// Returns 1, or 0 when there is nothing to tell.
+int storage_dir_self(const dir_iter *it, dir_item *out);
 
 // ---- a folder below the home folder ---------------------------------
 

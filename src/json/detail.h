@@ -1,0 +1,57 @@
+// The detail reply of dirs (detail=1): what the walk counts beyond the
+// sizes, and how it is written.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "json/dirs.h"
+#include "json/largest.h"
+#include "json/links_seen.h"
+
+struct detail_state {
+  tree_sum folder;        // every entry of the listed folder, listed or not
+  links_seen links;
+  largest_list largest;
+  char dir[LARGEST_PATH_CAP];  // the folder being walked, below the listed
+  size_t dir_len;              // one (platform separator between names)
+};
+
+// A zeroed state, or NULL when there is no memory for one.
+detail_state *detail_new(void);
+void detail_free(detail_state *d);
+
+// Marks sum partial for reason, unless a stronger reason marks it already.
+static inline void note_partial(tree_sum *sum, int reason) {
+  if (reason > sum->partial) sum->partial = reason;
+}
+
+// Adds a counted file item: what it takes (a file with links > 1 once per
+// request), its time, and offers it to the largest files.
+void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum);
+// Adds what a folder entry item takes and its time, as the listing told.
+void detail_count_folder(const dir_item *item, tree_sum *sum);
+// Adds what the open folder it itself takes and its time, where the
+// platform tells them once it is open.
+void detail_count_self(const dir_iter *it, tree_sum *sum);
+// The walk goes into the folder name: returns the mark detail_leave
+// takes to come back out.
+size_t detail_enter(detail_state *d, const char *name);
+void detail_leave(detail_state *d, size_t mark);
+// Adds an entry of the listed folder, with what was counted for it (s),
+// to the folder's totals.
+void detail_add_entry(detail_state *d, const tree_sum *s);
+// Copies the counted s into the listed record e.
+void detail_fill_entry(dir_entry *e, const tree_sum *s);
+
+// Totals of the finished records list[0..count), for a walk given up.
+tree_sum detail_sum_records(const dir_entry *list, int count);
+
+// The listed folder's totals: the fields after "root_pct".
+void write_folder_totals(const tree_sum *folder);
+// One listed entry of the detail reply, from its "bytes" to its end.
+void write_entry_detail(const dir_entry *e, uint64_t volume_total);
+// The "largest" list (l NULL: empty) and "largest_partial"; sub is the
+// listed folder below home ("" for home), listed its whole path.
+void write_largest(largest_list *l, int partial, const char *sub,
+                   const char *listed);

@@ -1,0 +1,411 @@
+// The detail reply of dirs over the fake platform: one table of trees,
+// each with the fields its reply must hold. Every row is also asked
+// without detail, and that reply must be the detail reply less its
+// added fields, byte for byte.
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+
+#include <algorithm>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "json/actions.h"
+#include "json/dirs.h"
+#include "json/largest.h"
+#include "plugin.h"
+#include "storage/fake.h"
+
+namespace {
+
+const char *const stamp = "2025-01-02T03:04:05Z";
+
+std::string dirs_reply(int detail) {
+  return body_of(
+      capture_reply([detail] { action_dirs("home", "", 0, stamp, detail); }));
+}
+
+// A file node with what it takes on disk and its time.
+int add_file(int parent, const char *name, uint64_t size, uint64_t disk,
+             int64_t mtime = 0, int has_mtime = 0) {
+  int n = fake_add(parent, name, size, 0);
+  fake.nodes[n].disk_size = disk;
+  fake.nodes[n].mtime = mtime;
+  fake.nodes[n].has_mtime = has_mtime;
+  return n;
+}
+
+// A hard-linked file: links names of one file (dev, id).
+int add_link(int parent, const char *name, uint64_t size, uint64_t disk,
+             uint64_t dev, uint64_t id, uint32_t links) {
+  int n = add_file(parent, name, size, disk);
+  fake.nodes[n].dev_id = dev;
+  fake.nodes[n].file_id = id;
+  fake.nodes[n].links = links;
+  return n;
+}
+
+// The object of a reply that where names: "" the reply itself, "e:NAME"
+// the listed entry NAME, "l:N" the Nth of the largest files.
+std::string object_of(const std::string &body, const std::string &where) {
+  if (where.empty()) return body;
+  size_t entries = body.find("\"entries\":[");
+  size_t largest = body.find("\"largest\":[");
+  size_t at = std::string::npos;
+  if (where[0] == 'e') {
+    at = body.find("{\"name\":\"" + where.substr(2) + "\",", entries);
+    if (at > largest) return "";
+  } else {
+    at = largest;
+    for (int n = std::stoi(where.substr(2)); at != std::string::npos && n >= 0; n--)
+      at = body.find("{\"name\":", at + 1);
+  }
+  if (at == std::string::npos) return "";
+  return body.substr(at, body.find('}', at) + 1 - at);
+}
+
+// The raw JSON value of key in text ("" when absent).
+std::string value_of(const std::string &text, const std::string &key) {
+  std::string k = "\"" + key + "\":";
+  size_t at = text.find(k);
+  if (at == std::string::npos) return "";
+  at += k.size();
+  size_t end;
+  if (text[at] == '"')
+    end = text.find('"', at + 1) + 1;
+  else if (text[at] == '[')
+    end = text.find(']', at) + 1;
+  else
+    end = text.find_first_of(",}", at);
+  return text.substr(at, end - at);
+}
+
+// The detail reply less every field detail adds.
+std::string without_detail(const std::string &body) {
+  static const std::regex added(
+      ",\"folder_bytes\":[0-9]+,\"folder_disk_bytes\":[0-9]+,\"folder_items\":"
+      "[0-9]+,\"folder_partial\":(null|\"[a-z_]+\")"
+      "|,\"disk_bytes\":[0-9]+"
+      "|,\"items\":[0-9]+,\"modified\":(null|\"[-0-9T:Z]+\"),\"partial\":(null|\"[a-z_]+\")"
+      "|,\"largest\":\\[.*\\],\"largest_partial\":(null|\"[a-z_]+\")");
+  return std::regex_replace(body, added, "");
+}
+
+struct expect {
+  const char *where;
+  const char *key;
+  std::string value;
+};
+
+struct detail_case {
+  const char *name;
+  std::function<void()> build;
+  std::vector<expect> expects;
+};
+
+const std::string top = "";
+const std::string u64_max = "18446744073709551615";
+
+std::vector<detail_case> cases() {
+  return {
+      {"cloud files: online-only takes nothing, pinned what it holds",
+       [] {
+         int online = add_file(-1, "online.txt", 1000, 0);
+         fake.nodes[online].recall_on_data_access = 1;
+         fake.nodes[online].offline = 1;
+         add_file(-1, "pinned.txt", 1000, 1024);
+       },
+       {{"e:online.txt", "disk_bytes", "0"},
+        {"e:online.txt", "bytes", "1000"},
+        {"e:online.txt", "partial", "null"},
+        {"e:pinned.txt", "disk_bytes", "1024"},
+        {"l:0", "name", "\"pinned.txt\""},
+        {"l:1", "name", "\"online.txt\""},
+        {"l:1", "disk_bytes", "0"},
+        {"", "folder_bytes", "2000"},
+        {"", "folder_disk_bytes", "1024"},
+        {"", "folder_partial", "null"}}},
+      {"sparse and compressed files take less than their size",
+       [] {
+         add_file(-1, "sparse.img", 10485760, 4096);
+         add_file(-1, "packed.log", 8000, 2048);
+         add_file(-1, "plain.bin", 5000, 8192);
+       },
+       {{"e:sparse.img", "disk_bytes", "4096"},
+        {"e:packed.log", "disk_bytes", "2048"},
+        {"l:0", "name", "\"plain.bin\""},
+        {"l:1", "name", "\"sparse.img\""},
+        {"l:2", "name", "\"packed.log\""},
+        {"", "folder_bytes", "10498760"},
+        {"", "folder_disk_bytes", "14336"},
+        {"", "folder_items", "3"}}},
+      {"a hard-linked file counts once, across folders, by device and id",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         int b = fake_add(-1, "b", 0, 1);
+         int c = fake_add(-1, "c", 0, 1);
+         add_link(a, "x", 4000, 4096, 1, 77, 2);
+         add_link(b, "y", 4000, 4096, 1, 77, 2);
+         add_link(c, "z", 4000, 4096, 2, 77, 2);  // another device
+       },
+       {{"e:a", "disk_bytes", "4096"},
+        {"e:b", "disk_bytes", "0"},
+        {"e:b", "bytes", "4000"},
+        {"e:c", "disk_bytes", "4096"},
+        {"", "folder_bytes", "12000"},
+        {"", "folder_disk_bytes", "8192"},
+        // The list shows every name with what the file takes, marked.
+        {"l:0", "path", R"("C:\\Users\\u\\a\\x")"},
+        {"l:0", "folder", "\"a\""},
+        {"l:0", "links", "2"},
+        {"l:1", "disk_bytes", "4096"},
+        {"l:1", "folder", "\"b\""}}},
+      {"a walk cut by the entry cap says so everywhere",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         fake_add_bulk(a, MAX_SCAN_ENTRIES);
+         fake_add(-1, "z", 5, 0);
+       },
+       {{"e:a", "partial", "\"entry_cap\""},
+        {"e:a", "items", "119999"},
+        {"e:a", "bytes", "119999"},
+        {"e:z", "name", ""},
+        {"", "truncated", "true"},
+        {"", "count", "1"},
+        {"", "folder_items", "120000"},
+        {"", "folder_partial", "\"entry_cap\""},
+        {"", "largest_partial", "\"entry_cap\""}}},
+      {"the depth limit: partial where a folder past it held entries",
+       [] {
+         // l1/l2/.../l9, a file in each: l9's is past the limit.
+         int p = fake_add(-1, "l1", 0, 1);
+         add_file(p, "f", 1, 0);
+         for (int level = 2; level <= 9; level++) {
+           p = fake_add(p, ("l" + std::to_string(level)).c_str(), 0, 1);
+           add_file(p, "f", 1, 0);
+         }
+         // m1/.../m9 with m9 empty: whole.
+         p = fake_add(-1, "m1", 0, 1);
+         for (int level = 2; level <= 9; level++)
+           p = fake_add(p, ("m" + std::to_string(level)).c_str(), 0, 1);
+       },
+       {{"e:l1", "partial", "\"depth\""},
+        {"e:l1", "bytes", "8"},
+        {"e:l1", "items", "16"},
+        {"e:m1", "partial", "null"},
+        {"e:m1", "items", "8"},
+        {"", "truncated", "false"},
+        {"", "folder_partial", "\"depth\""},
+        {"", "largest_partial", "\"depth\""}}},
+      {"a folder that cannot be listed, and a cloud folder not entered",
+       [] {
+         int locked = fake_add(-1, "locked", 0, 1);
+         add_file(locked, "secret", 100, 100);
+         fake.nodes[locked].unlistable = 1;
+         int open = fake_add(-1, "open", 0, 1);
+         add_file(fake_add(open, "inner", 0, 1), "f", 7, 8);
+         int od = fake_add(-1, "od", 0, 1);
+         fake.nodes[od].recall_on_open = 1;
+         add_file(od, "remote", 50, 50);
+       },
+       {{"e:locked", "partial", "\"unreadable\""},
+        {"e:locked", "items", "0"},
+        {"e:open", "partial", "null"},
+        {"e:open", "items", "2"},
+        {"e:open", "disk_bytes", "8"},
+        {"e:od", "partial", "\"cloud\""},
+        {"e:od", "bytes", "0"},
+        {"", "folder_partial", "\"unreadable\""},
+        {"l:0", "folder", "\"open/inner\""},
+        {"l:1", "name", ""}}},
+      {"a stalled walk: the finished entries, totals marked, no list",
+       [] {
+         add_file(-1, "a", 10, 12);
+         int d = fake_add(-1, "d", 0, 1);
+         add_file(d, "x", 3, 4);
+         int b = fake_add(-1, "b", 0, 1);
+         add_file(b, "y", 1, 1);
+         add_file(-1, "c", 5, 5);
+         fake.hang_node = b + 1;
+       },
+       {{"e:a", "partial", "null"},
+        {"e:d", "disk_bytes", "4"},
+        {"e:b", "name", ""},
+        {"", "folder_bytes", "13"},
+        {"", "folder_disk_bytes", "16"},
+        {"", "folder_items", "3"},
+        {"", "folder_partial", "\"stalled\""},
+        {"", "largest", "[]"},
+        {"", "largest_partial", "\"stalled\""}}},
+      {"times: clamped to 1970..9999, the latest beneath a folder",
+       [] {
+         add_file(-1, "old", 1, 1, -86400 * 365, 1);
+         add_file(-1, "far", 1, 1, 400000000000LL, 1);
+         add_file(-1, "leap", 1, 1, 951782400, 1);
+         add_file(-1, "none", 1, 1);
+         int t = fake_add(-1, "t", 0, 1);
+         fake.nodes[t].mtime = 100;
+         fake.nodes[t].has_mtime = 1;
+         add_file(t, "inner", 1, 1, 50, 1);
+         int e = fake_add(-1, "e", 0, 1);
+         add_file(e, "inner", 1, 1, INT64_MIN, 1);
+       },
+       {{"e:old", "modified", "\"1970-01-01T00:00:00Z\""},
+        {"e:far", "modified", "\"9999-12-31T23:59:59Z\""},
+        {"e:leap", "modified", "\"2000-02-29T00:00:00Z\""},
+        {"e:none", "modified", "null"},
+        {"e:t", "modified", "\"1970-01-01T00:01:40Z\""},
+        {"e:e", "modified", "\"1970-01-01T00:00:00Z\""},
+        {"", "utc", "\"2025-01-02T03:04:05Z\""}}},
+      {"sums saturate at 2^64 - 1, never wrap",
+       [] {
+         int s = fake_add(-1, "s", 0, 1);
+         add_file(s, "big1", UINT64_MAX - 5, UINT64_MAX - 5);
+         add_file(s, "big2", UINT64_MAX - 5, UINT64_MAX - 5);
+         add_file(-1, "big3", UINT64_MAX, UINT64_MAX);
+       },
+       {{"e:s", "bytes", u64_max},
+        {"e:s", "disk_bytes", u64_max},
+        {"e:big3", "bytes", u64_max},
+        {"", "folder_bytes", u64_max},
+        {"", "folder_disk_bytes", u64_max},
+        {"l:0", "name", "\"big3\""}}},
+      {"the largest: 50, by disk, then size, then path bytes",
+       [] {
+         // Sixty equal files, added last name first: the first fifty
+         // names are kept once y and z take the first two places.
+         char name[8];
+         for (int i = 59; i >= 0; i--) {
+           snprintf(name, sizeof name, "f%02d", i);
+           add_file(-1, name, 100, 4096);
+         }
+         add_file(-1, "z", 200, 4096);
+         add_file(-1, "y", 1, 8192);
+         int f = fake_add(-1, "f", 0, 1);
+         add_file(f, "x", 100, 4096);  // "f\x" sorts after "f00": '\' > '0'
+       },
+       {{"l:0", "name", "\"y\""},
+        {"l:1", "name", "\"z\""},
+        {"l:2", "name", "\"f00\""},
+        {"l:3", "name", "\"f01\""},
+        {"l:49", "name", "\"f47\""},
+        {"l:50", "name", ""},
+        {"e:f", "items", "1"}}},
+      {"past the 512 listed: the folder's totals count every entry",
+       [] {
+         char name[8];
+         for (int i = 0; i < 600; i++) {
+           snprintf(name, sizeof name, "n%03d", i);
+           add_file(-1, name, 1, 10);
+         }
+       },
+       {{"", "count", "512"},
+        {"", "truncated", "true"},
+        {"", "folder_bytes", "600"},
+        {"", "folder_disk_bytes", "6000"},
+        {"", "folder_items", "600"},
+        {"", "folder_partial", "null"},
+        {"", "largest_partial", "null"}}},
+  };
+}
+
+class Detail : public ::testing::TestWithParam<detail_case> {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override { EXPECT_EQ(0, fake.open_handles); }
+  static void reset() {
+    fake_reset();
+    fake.home = "C:\\Users\\u";
+    fake.root_space = {1000000, 400000, 300000, 0, 0, 0};
+  }
+};
+
+TEST_P(Detail, Fields) {
+  const detail_case &c = GetParam();
+  c.build();
+  std::string detailed = dirs_reply(1);
+  for (const expect &e : c.expects) {
+    std::string obj = object_of(detailed, e.where);
+    if (e.value.empty())
+      EXPECT_EQ("", obj) << e.where << " is not in " << detailed;
+    else
+      EXPECT_EQ(e.value, value_of(obj, e.key))
+          << e.where << " " << e.key << " in " << detailed;
+  }
+  // The same tree without detail: today's reply, to the byte.
+  reset();
+  c.build();
+  EXPECT_EQ(dirs_reply(0), without_detail(detailed));
+}
+
+std::string case_name(const ::testing::TestParamInfo<detail_case> &info) {
+  std::string n;
+  for (const char *p = info.param.name; *p && *p != ':'; p++)
+    n += isalnum((unsigned char)*p) ? *p : '_';
+  return n + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, Detail, ::testing::ValuesIn(cases()), case_name);
+
+// Only the exact value "1" asks for detail.
+TEST(DetailParameter, OnlyTheValueOne) {
+  struct row {
+    const char *qs;
+    bool detailed;
+  } rows[] = {
+      {"action=dirs&root=home&detail=1", true},
+      {"action=dirs&root=home&detail=%31", true},
+      {"detail=1&action=dirs&root=home", true},
+      {"action=dirs&root=home", false},
+      {"action=dirs&root=home&detail=", false},
+      {"action=dirs&root=home&detail=0", false},
+      {"action=dirs&root=home&detail=11", false},
+      {"action=dirs&root=home&detail=1%00", false},
+      {"action=dirs&root=home&detail=%31%31%31%31", false},
+      {"action=dirs&root=home&detail=true", false},
+      {"action=dirs&root=home&Detail=1", false},
+  };
+  for (const row &r : rows) {
+    fake_reset();
+    fake.home = "C:\\Users\\u";
+    add_file(-1, "a", 1, 1);
+    std::string body =
+        body_of(capture_reply([&r] { EXPECT_EQ(0, mode_json(r.qs)); }));
+    EXPECT_EQ(r.detailed, body.find("\"folder_bytes\":") != std::string::npos)
+        << r.qs;
+  }
+}
+
+// The heap against a plain sort of the same files, offered in a scrambled
+// order with many equal sizes, so that paths decide many places.
+TEST(Largest, KeepsTheFirstFiftyInRankOrder) {
+  largest_list *l = new largest_list();
+  std::vector<std::string> all;
+  std::vector<std::pair<uint64_t, uint64_t>> sizes;
+  dir_item item = {};
+  for (int i = 0; i < 300; i++) {
+    snprintf(item.name, sizeof item.name, "n%03d", (i * 37) % 300);
+    item.size = (uint64_t)((i * 7) % 23);
+    uint64_t disk = (uint64_t)((i * 13) % 7);
+    largest_offer(l, "d", 1, &item, disk);
+    char key[64];
+    // disk and size descending, then the path: one sortable string.
+    snprintf(key, sizeof key, "%020llu %020llu ",
+             (unsigned long long)(UINT64_MAX - disk),
+             (unsigned long long)(UINT64_MAX - item.size));
+    all.push_back(key + std::string("d\\") + item.name);
+  }
+  std::sort(all.begin(), all.end());
+  largest_sort(l);
+  ASSERT_EQ(LARGEST_MAX, l->n);
+  for (int i = 0; i < l->n; i++) {
+    const largest_file *f = &l->files[l->order[i]];
+    EXPECT_EQ(all[i].substr(42), f->rel) << i;
+  }
+  delete l;
+}
+
+}  // namespace
