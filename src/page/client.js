@@ -304,8 +304,9 @@ function drawNote(d, listed) {
 }
 
 /* The largest files below the folder shown, when the reply has them; each
-   file's folder is a way to drill there. */
-var LARGEST = $('largest');
+   file's folder is a way to drill there. The first LG_FEW are shown until
+   all are asked for; that choice stays across polls and folders. */
+var LARGEST = $('largest'), LG_FEW = 10, LG_ALL = false;
 function folderLabel(f) { return f ? 'HOME / ' + f.split('/').join(' / ') : 'HOME'; }
 function drillableSub(f) {
   if (typeof f !== 'string') return false;
@@ -319,7 +320,7 @@ function drawLargest(d) {
   $('lgRows').textContent = '';
   if (LARGEST.hidden) return;
   var now = replyTime(d), reason = partialOf(d.largest_partial);
-  list.forEach(function (f) {
+  (LG_ALL ? list : list.slice(0, LG_FEW)).forEach(function (f) {
     var tr = el('tr'), nm = el('td', 'nm', f.name), where = el('td', 'nm');
     var links = num(f.links);
     if (links > 1) {
@@ -345,11 +346,18 @@ function drawLargest(d) {
     $('lgRows').appendChild(tr);
   });
   txt('lgNote', folderOf(d));
+  $('lgMore').classList.toggle('hide', list.length <= LG_FEW);
+  txt('lgMore', LG_ALL ? 'Show the first ' + LG_FEW : 'Show all ' + list.length);
   $('lgEmpty').classList.toggle('hide', list.length > 0);
   $('lgPartial').classList.toggle('hide', !reason);
   txt('lgPartial', reason ? 'Not every file below this folder was looked at (' + why(reason) +
     '), so larger files may be missing from this list.' : '');
 }
+
+$('lgMore').addEventListener('click', function () {
+  LG_ALL = !LG_ALL;
+  drawLargest(SHOWN);
+});
 
 function renderDirs(d, ok) {
   $('rows').textContent = '';

@@ -12,23 +12,6 @@ const path = require('node:path');
 const h = require('./helpers');
 const fixture = require('./fixture');
 
-const AXE = path.join(h.REPO, 'node_modules', 'axe-core', 'axe.min.js');
-
-// What axe-core 4.14 finds on the page before any drilling, with the five
-// drives of the machine it was measured on (served below, so that the
-// counts do not depend on the machine the test runs on): the fixed colours
-// of the theme (elements), the page without a main landmark, and the texts
-// outside any landmark (elements). The folder breakdown and the largest
-// files are landmarks of their own (regions named by their headings), so
-// their rows and headings add nothing; before they were, the region count
-// was 11 and each listed row added its own.
-const BASELINE = {
-  light: { 'color-contrast': 6, 'landmark-one-main': 1, region: 8 },
-  dark: { 'color-contrast': 38, 'landmark-one-main': 1, region: 8 },
-};
-const DRIVES = h.mountsReply(['/', '/dev/shm', '/sys/fs/cgroup', '/dev', '/mnt/tools'].map((mount, i) =>
-  h.drive({ mount, device: 'dev' + i, pct: [20, 0, 0, 0, 95][i] })));
-
 let browser, host, home;
 before(async () => {
   browser = await h.launch();
@@ -51,7 +34,7 @@ async function open(theme, query = '') {
   const page = await context.newPage();
   // Fixed drives, so that the colour counts do not depend on this machine;
   // every folder request goes to the real plugin.
-  await page.route(h.isAction('mounts'), (route) => h.json(route, DRIVES));
+  await page.route(h.isAction('mounts'), (route) => h.json(route, h.AXE_DRIVES));
   const log = h.logRequests(page);
   await page.goto(host.url + '/plugin_disks?theme=' + theme + query);
   await shows(page, '');
@@ -76,40 +59,14 @@ const dirsPaths = (log) => log.filter((r) => r.action === 'dirs').map((r) => r.p
 const exactly = (name) => new RegExp('^' + name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&') + '$');
 const rowOf = (page, name) => page.locator('#rows tr', { has: page.locator('td.nm', { hasText: exactly(name) }) });
 
-// Violations by rule, in elements; and any violation at all on what the
-// drill-down, the detail columns and the largest files added (the
-// breadcrumb, the way up, the rows, the sorting headings, the card).
-async function axeCounts(page) {
-  if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ path: AXE });
-  return page.evaluate(async () => {
-    const out = { rules: {}, onNew: [] };
-    const r = await window.axe.run(document, { resultTypes: ['violations'] });
-    for (const v of r.violations) {
-      for (const n of v.nodes) {
-        const e = document.querySelector(n.target[0]);
-        if (e && e.closest('.crumbs, .gone, #rows, th[data-sort], #largest')) out.onNew.push(v.id + ' ' + n.target[0]);
-        out.rules[v.id] = (out.rules[v.id] || 0) + 1;
-      }
-    }
-    return out;
-  });
-}
-function assertNoRise(got, theme, where) {
-  assert.deepEqual(got.onNew, [], `${where}: a violation on the new controls`);
-  for (const [rule, n] of Object.entries(got.rules)) {
-    assert.ok(rule in BASELINE[theme], `${where}: new violation ${rule} (${n})`);
-    assert.ok(n <= BASELINE[theme][rule], `${where}: ${rule} rose to ${n} from ${BASELINE[theme][rule]}`);
-  }
-}
-
 for (const theme of ['light', 'dark']) {
   describe(`drill-down, ${theme} theme`, () => {
     it('click into a folder and back by the breadcrumb; files are not controls; axe before and after', async () => {
       const { context, page, log } = await open(theme);
       // Today's counts, before any drilling: the baseline itself.
-      const top = await axeCounts(page);
-      assert.deepEqual(top.rules, BASELINE[theme]);
-      assertNoRise(top, theme, 'top');
+      const top = await h.axeCounts(page);
+      assert.deepEqual(top.rules, h.AXE_BASELINE[theme]);
+      h.assertNoRise(top, theme, 'top');
       // Folders are buttons in their name cell; files are plain text.
       assert.equal(await rowOf(page, 'notes.txt').locator('button').count(), 0);
       assert.equal(await rowOf(page, 'notes.txt').getAttribute('class'), null);
@@ -126,7 +83,7 @@ for (const theme of ['light', 'dark']) {
       await shows(page, 'projects/notes/deep');
       assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=projects%2Fnotes%2Fdeep&detail=1');
       assert.equal(await page.locator('.crumbs [aria-current]').textContent(), 'deep');
-      assertNoRise(await axeCounts(page), theme, 'inside');
+      h.assertNoRise(await h.axeCounts(page), theme, 'inside');
 
       await page.locator('.crumbs button', { hasText: 'projects' }).click();
       await shows(page, 'projects');
@@ -212,7 +169,7 @@ for (const theme of ['light', 'dark']) {
       assert.equal(await page.locator('#dirEmpty').isVisible(), false);
       assert.equal(await page.locator('#rows tr').count(), 0);
       assert.equal(await h.textOf(page, '#dirNote'), 'unavailable: sub_not_found');
-      assertNoRise(await axeCounts(page), theme, 'gone');
+      h.assertNoRise(await h.axeCounts(page), theme, 'gone');
       await new Promise((r) => setTimeout(r, 1500));
       assert.deepEqual(dirsPaths(log).slice(before), [`/plugin_disks?action=dirs&root=home&sub=doomed-${theme}%2Finner&detail=1`]);
 

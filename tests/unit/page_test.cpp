@@ -142,10 +142,10 @@ TEST(Page, EveryIdOnce) {
   std::string page = page_bytes(0);
   for (const char *id : {"pPlatform", "pState", "segRate", "btnRefresh", "kCount", "kTotal", "kUsed",
                          "kFree", "kFull", "nodeLine", "mounts", "mountEmpty", "segRoot", "dirNote",
-                         "rows", "dirEmpty", "largest", "lgNote", "lgPartial", "lgRows", "lgEmpty"}) {
+                         "rows", "dirEmpty", "largest", "lgNote", "lgPartial", "lgRows", "lgMore", "lgEmpty"}) {
     EXPECT_EQ(count_of(page, std::string("id=\"") + id + "\""), 1u) << id;
   }
-  EXPECT_EQ(count_of(page, "id=\""), 21u);
+  EXPECT_EQ(count_of(page, "id=\""), 22u);
 }
 
 }  // namespace
