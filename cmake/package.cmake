@@ -1,8 +1,9 @@
 # Install rules and CPack packages. Included from the top CMakeLists.txt.
 #
 #   Linux:   cmake --install build --prefix /usr   puts the program in
-#            /usr/lib/cgi-bin/plugin_disks, Debian's folder for CGI programs,
-#            the docs in /usr/share/doc/plugin-disks/ and the web servers'
+#            /usr/lib/plugin-disks/plugin_disks, a folder of its own that no
+#            web server serves by default (Debian's servers serve
+#            /usr/lib/cgi-bin/ at /cgi-bin/, past the snippets' password), the docs in /usr/share/doc/plugin-disks/ and the web servers'
 #            snippets in /etc (PLUGIN_CONF_DIR; DESTDIR applies).
 #            (cd build && cpack) writes the .deb and a .tar.gz of the same files.
 #   Windows: (cd build-win && cpack) writes a .zip holding plugin_disks.exe.
@@ -13,7 +14,7 @@ if(WIN32)
   set(PLUGIN_BIN_DIR_DEFAULT .)
   set(PLUGIN_DOC_DIR_DEFAULT .)
 else()
-  set(PLUGIN_BIN_DIR_DEFAULT lib/cgi-bin)
+  set(PLUGIN_BIN_DIR_DEFAULT lib/plugin-disks)
   set(PLUGIN_DOC_DIR_DEFAULT share/doc/plugin-disks)
 endif()
 set(PLUGIN_BIN_DIR ${PLUGIN_BIN_DIR_DEFAULT} CACHE STRING "Folder of the program, under the install prefix")

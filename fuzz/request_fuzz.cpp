@@ -24,6 +24,7 @@
 // listing handle is closed; the page is the same bytes for
 // every request with the same embedding.
 
+#include <ctype.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -154,6 +155,15 @@ void build_tree(const std::string &t) {
     }
     fake.nodes[node].recall_on_open = (fl & 0x3a) == 0x18;
     fake.nodes[node].recall_on_data_access = (fl & 0x3a) == 0x1a;
+    // What the detail reply reads, from the same bytes: less or as much on
+    // disk, times far outside 1970..9999 too, and hard-link groups by a
+    // few shared ids.
+    fake.nodes[node].disk_size = (ss & 1) ? size : size / 2;
+    fake.nodes[node].has_mtime = ns & 1;
+    fake.nodes[node].mtime = (int64_t)(signed char)ss * 4000000000LL;
+    fake.nodes[node].links = (fl & 0x30) == 0x10 ? 2 : 1;
+    fake.nodes[node].dev_id = 1;
+    fake.nodes[node].file_id = ss % 4 + 1;
   }
 }
 
@@ -396,19 +406,93 @@ void check_mounts(const check::jvalue &o) {
   }
 }
 
-void check_dirs(const check::jvalue &o, const std::string &home, const sub_model &sub) {
-  if (sub.given)
-    check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root", "sub",
-                   "root_label", "root_total_bytes", "root_used_bytes",
-                   "root_free_bytes", "root_pct", "count", "truncated",
-                   "max_depth", "max_scan_entries", "scan_ms", "utc",
-                   "entries"});
-  else
-    check_keys(o, {"ok", "action", "plugin", "platform", "root_kind", "root",
-                   "root_label", "root_total_bytes", "root_used_bytes",
-                   "root_free_bytes", "root_pct", "count", "truncated",
-                   "max_depth", "max_scan_entries", "scan_ms", "utc",
-                   "entries"});
+// Whether the query string asks for the detail reply: detail=1 exactly.
+bool wants_detail(const char *qs) {
+  char v[8];
+  size_t len = 0;
+  get_query_val_len(qs, "detail", v, sizeof v, &len);
+  return len == 1 && v[0] == '1';
+}
+
+bool is_reason(const check::jvalue *v) {
+  if (v->kind == check::jvalue::NUL) return true;
+  static const char *const reasons[] = {"depth", "entry_cap", "unreadable", "cloud", "stalled"};
+  for (const char *r : reasons)
+    if (v->kind == check::jvalue::STR && v->text == r) return true;
+  return false;
+}
+
+bool is_stamp_or_null(const check::jvalue *v) {
+  if (v->kind == check::jvalue::NUL) return true;
+  if (v->kind != check::jvalue::STR || v->text.size() != 20) return false;
+  static const char form[] = "dddd-dd-ddTdd:dd:ddZ";
+  for (size_t i = 0; i < 20; i++)
+    if (form[i] == 'd' ? !isdigit((unsigned char)v->text[i]) : v->text[i] != form[i]) return false;
+  return v->text >= "1970-01-01T00:00:00Z" && v->text <= "9999-12-31T23:59:59Z";
+}
+
+// The detail reply's own fields: totals that hold the listed entries,
+// reasons and stamps of their forms, and the largest files in rank order.
+void check_detail(const check::jvalue &o, const std::string &listed) {
+  const check::jvalue *list = o.get("entries");
+  uint64_t bytes = 0, items = 0;
+  for (const check::jvalue &e : list->items) {
+    uint64_t b = num(e.get("bytes"));
+    bytes = bytes + b < bytes ? UINT64_MAX : bytes + b;
+    uint64_t n = num(e.get("items"));
+    PROP(boolean(e.get("is_dir")) || n == 1, "a file with items %llu", (unsigned long long)n);
+    items += boolean(e.get("is_dir")) ? n + 1 : 1;
+    PROP(is_reason(e.get("partial")), "entry partial");
+    PROP(is_stamp_or_null(e.get("modified")), "entry modified");
+  }
+  PROP(num(o.get("folder_bytes")) >= bytes, "folder_bytes below its entries'");
+  PROP(num(o.get("folder_items")) >= items, "folder_items below its entries'");
+  PROP(is_reason(o.get("folder_partial")), "folder_partial");
+  PROP(o.get("largest_partial")->text == o.get("folder_partial")->text &&
+           o.get("largest_partial")->kind == o.get("folder_partial")->kind,
+       "largest_partial differs from folder_partial");
+  const check::jvalue *largest = o.get("largest");
+  PROP(largest->kind == check::jvalue::ARR && largest->items.size() <= 50, "largest");
+  for (size_t i = 0; i < largest->items.size(); i++) {
+    const check::jvalue &f = largest->items[i];
+    check_keys(f, {"name", "folder", "path", "bytes", "disk_bytes", "modified", "links"});
+    PROP(is_stamp_or_null(f.get("modified")), "largest modified");
+    const std::string &path = str(f.get("path"));
+    const std::string prefix = check::utf8_model(listed + "\\");
+    PROP(path.compare(0, prefix.size(), prefix) == 0,
+         "a largest file outside the listed folder: %s", path.c_str());
+    if (i) {
+      const check::jvalue &p = largest->items[i - 1];
+      uint64_t pd = num(p.get("disk_bytes")), d = num(f.get("disk_bytes"));
+      uint64_t pb = num(p.get("bytes")), b = num(f.get("bytes"));
+      // Path ties go by the names' own bytes, which U+FFFD may hide.
+      PROP(pd > d || (pd == d && (pb > b || (pb == b && (str(p.get("path")) < path ||
+                                                          path.find("\xef\xbf\xbd") != std::string::npos)))),
+           "largest out of order at %zu", i);
+    }
+  }
+}
+
+void check_dirs(const check::jvalue &o, const std::string &home, const sub_model &sub,
+                bool detail) {
+  std::vector<const char *> keys = {"ok", "action", "plugin", "platform", "root_kind", "root"};
+  if (sub.given) keys.push_back("sub");
+  for (const char *k : {"root_label", "root_total_bytes", "root_used_bytes",
+                        "root_free_bytes", "root_pct"})
+    keys.push_back(k);
+  if (detail)
+    for (const char *k : {"folder_bytes", "folder_disk_bytes", "folder_items", "folder_partial"})
+      keys.push_back(k);
+  // A walk given up says so after truncated; the fake's walks never stall
+  // here.
+  for (const char *k : {"count", "truncated", "max_depth", "max_scan_entries", "scan_ms",
+                        "utc", "entries"})
+    keys.push_back(k);
+  if (detail) {
+    keys.push_back("largest");
+    keys.push_back("largest_partial");
+  }
+  check_keys(o, keys);
   PROP(!sub.given || sub.refusal.empty(), "a malformed sub was listed");
   std::string listed = home;
   int folder = -1;
@@ -451,7 +535,11 @@ void check_dirs(const check::jvalue &o, const std::string &home, const sub_model
   std::vector<entry> got;
   for (size_t i = 0; i < list->items.size(); i++) {
     const check::jvalue &e = list->items[i];
-    check_keys(e, {"name", "path", "bytes", "pct", "is_dir"});
+    if (detail)
+      check_keys(e, {"name", "path", "bytes", "disk_bytes", "pct", "is_dir", "items",
+                     "modified", "partial"});
+    else
+      check_keys(e, {"name", "path", "bytes", "pct", "is_dir"});
     entry x{num(e.get("bytes")), str(e.get("name")), str(e.get("path")),
             boolean(e.get("is_dir"))};
     PROP(e.get("pct")->text == pct_text(x.bytes, total), "entry pct %s",
@@ -467,6 +555,7 @@ void check_dirs(const check::jvalue &o, const std::string &home, const sub_model
     }
     got.push_back(x);
   }
+  if (detail) check_detail(o, listed);
   std::vector<entry> want = expected_entries(listed, folder);
   PROP(boolean(o.get("truncated")) == truncated, "truncated %d, expected %d",
        (int)boolean(o.get("truncated")), (int)truncated);
@@ -546,7 +635,7 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
   } else {
     PROP(action == "dirs", "action %s", action.c_str());
     PROP(home && *home, "dirs answered without a home folder");
-    check_dirs(o, home, model_sub(qs));
+    check_dirs(o, home, model_sub(qs), wants_detail(qs));
   }
 }
 

@@ -27,6 +27,7 @@ static const char usage[] =
     "Query string actions:\n"
     "  (none) or action=mounts   mounted filesystems with usage\n"
     "  action=dirs&root=workspace|home   bounded 1-level folder sizes\n"
+    "  action=dirs&root=home&sub=REL     the same for the folder REL below home\n"
     "  action=info               plugin/platform capabilities\n"
     "  format=json               same as an action, JSON output\n"
     "  (any other)               HTML dashboard\n";
@@ -50,16 +51,17 @@ int main(int argc, char **argv) {
   if (!text && getenv("QV_PLUGIN_META")) text = discovery;
   if (text) {
     fputs(text, stdout);
-    return 0;
+  } else if (node_gate()) {
+    const char *qs = getenv("QUERY_STRING");
+    route r = route_request(qs);
+    if (r == ROUTE_JSON)
+      mode_json(qs);
+    else
+      write_page(r == ROUTE_PAGE_EMBEDDED);
   }
-  if (!node_gate()) return 0;
-  const char *qs = getenv("QUERY_STRING");
-  route r = route_request(qs);
-  if (r == ROUTE_JSON) {
-    mode_json(qs);
-    storage_finish();
-    return 0;
-  }
-  write_page(r == ROUTE_PAGE_EMBEDDED);
+  // Whatever is still running (a read-ahead thread stuck on a dead disk)
+  // must not hold the reply open.
+  storage_end_reply();
+  storage_finish();
   return 0;
 }

@@ -15,6 +15,8 @@ enum {
 // least MAX_SUB_BYTES + 1): the same names with one trailing '/' dropped.
 // A valid value is names separated by '/', with no empty name, no "." or
 // "..", no backslash, no colon and no zero byte, the same rule on every
-// platform. Returns SUB_OK, SUB_INVALID or SUB_TOO_LONG; norm is empty
+// platform. Any other name is taken byte for byte: one that ends in a dot
+// or a space, or is made only of dots ("..."), names the folder of exactly
+// that name, which Windows too opens as it is by its long path. Returns SUB_OK, SUB_INVALID or SUB_TOO_LONG; norm is empty
 // unless SUB_OK.
 int check_sub(const char *val, size_t len, char *norm, size_t cap);

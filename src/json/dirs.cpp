@@ -200,21 +200,33 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   return count;
 }
 
+// Opens the home folder root_path into it. Returns 1, or 0 with *reason
+// set to REASON_HOME and why it cannot be opened.
+static int open_home(dir_iter *it, const char *root_path, int *reason) {
+  int home = storage_dir_open_root(it, root_path);
+  if (home == BELOW_OK) return 1;
+  *reason = REASON_HOME | home;
+  return 0;
+}
+
 int list_folder(const char *root_path, const char *sub, const char *listed,
                 dir_entry *list, scan_state *state, int *reason) {
   dir_iter it;
   *reason = BELOW_OK;
   // The depth limit counts from the listed folder, home or sub alike. The
   // read-ahead of the home folder starts before it is opened; a sub folder
-  // is opened first, since it may well be refused.
+  // is opened first, since it may well be refused, and so is the home
+  // folder before it: a home that cannot be opened is refused as such.
   if (sub[0]) {
+    if (!open_home(&it, root_path, reason)) return 0;
+    storage_dir_close(&it);
     *reason = storage_dir_open_below(&it, root_path, sub);
     if (*reason != BELOW_OK) return 0;
   }
   storage_readahead_begin(listed, MAX_DEPTH,
                           state->detail ? MAX_SCAN_ENTRIES : MAX_DIR_ENTRIES,
                           MAX_SCAN_ENTRIES);
-  if (!sub[0] && !storage_dir_open(&it, NULL, NULL, root_path)) {
+  if (!sub[0] && !open_home(&it, root_path, reason)) {
     storage_readahead_end();
     return 0;
   }
@@ -335,6 +347,16 @@ static const char *below_error(int reason) {
   }
 }
 
+// The message of root_unavailable for a home folder that cannot be
+// opened for reason.
+static const char *home_message(int reason) {
+  switch (reason) {
+    case BELOW_MISSING: return "the home folder does not exist";
+    case BELOW_NOT_DIR: return "the home folder is not a folder";
+    default: return "the home folder cannot be read";
+  }
+}
+
 // home, the separator and sub with each '/' turned into the separator,
 // into buf (capacity cap). Returns 1, or 0 when it does not fit.
 static int join_below(char *buf, size_t cap, const char *home,
@@ -390,6 +412,12 @@ void action_dirs(const char *root, const char *sub_val, size_t sub_len,
     return;
   }
   copy_str(root_path, sizeof root_path, home);
+  // A relative path would name a folder that depends on where the host
+  // starts the program.
+  if (!storage_path_absolute(root_path)) {
+    write_root_unavailable(root, "the home folder's path is not absolute");
+    return;
+  }
   // The listed folder: home itself, or the folder sub below it. It is
   // opened on the walk's thread, so that a home that has stopped answering
   // cannot hold the reply there either; a sub folder that cannot be listed
@@ -420,6 +448,11 @@ void action_dirs(const char *root, const char *sub_val, size_t sub_len,
   if (!stuck)
     count = guarded_list(root_path, sub, listed, list, &state, &stalled,
                          &reason);
+  if (!stalled && (reason & REASON_HOME)) {
+    write_root_unavailable(root, home_message(reason & ~REASON_HOME));
+    free(list);
+    return;
+  }
   if (!stalled && reason != BELOW_OK) {
     write_sub_refusal(below_error(reason), sub);
     free(list);

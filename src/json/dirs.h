@@ -107,12 +107,15 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
 uint64_t sum_dir_win(int depth, scan_state *state, const dir_iter *parent,
                      const char *name);
 
+// Set in a reason of list_folder when it is the home folder's own.
+enum { REASON_HOME = 0x100 };
+
 // Opens the listed folder, the home folder root_path or, when sub is not
 // empty, the folder sub below it (listed is its whole path), and lists it
 // into list (MAX_DIR_ENTRIES records, zeroed), each folder with its total.
 // Returns the listed count; *reason is BELOW_OK, or why sub cannot be
-// listed (nothing listed then). A home folder that cannot be opened lists
-// nothing.
+// listed (nothing listed then), or REASON_HOME with why the home folder
+// itself cannot be (opened first, so a sub is never looked at then).
 int list_folder(const char *root_path, const char *sub, const char *listed,
                 dir_entry *list, scan_state *state, int *reason);
 

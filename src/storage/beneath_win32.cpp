@@ -3,14 +3,17 @@
 // Windows has no openat2: the path is opened one name at a time, from the
 // home folder down, each folder opened as itself (never through a reparse
 // point) and held open without FILE_SHARE_DELETE, so that nothing on the
-// way can be renamed, removed or replaced by a link until the listing has
-// been opened by its path. The handles are held until the process ends
-// (one request per process); the listing opens as any root does.
+// way can be renamed, removed or replaced by a link. The handles are held
+// until the process ends (one request per process), and the last one,
+// the folder checked, is the listing: the folder is never opened again by
+// a path, which the system would normalise (a name's trailing dots and
+// spaces go), so the folder listed is the one checked, whatever its name.
 
 #include <windows.h>
 
 #include <string.h>
 
+#include "storage/folders_win32.h"
 #include "storage/storage.h"
 #include "storage/wide_win32.h"
 
@@ -67,8 +70,8 @@ int hold(const WCHAR *path, int follow) {
   int seen = follow ? BELOW_OK : as_listed(path);
   if (seen != BELOW_OK) return seen;
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                         OPEN_EXISTING, flags, NULL);
+  HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, flags, NULL);
   if (h == INVALID_HANDLE_VALUE) return reason_of(GetLastError());
   held[n_held++] = h;
   BY_HANDLE_FILE_INFORMATION info;
@@ -102,12 +105,7 @@ int storage_dir_open_below(dir_iter *it, const char *home, const char *rel) {
     if (!slash) break;
     p = slash + 1;
   }
-  // Listed by its path, which now leads through held folders only.
-  static char joined[1024 + 1 + 1024 + 1];
-  size_t h = strlen(home), r = strlen(rel);
-  if (h + 1 + r >= sizeof joined) return BELOW_UNREADABLE;
-  memcpy(joined, home, h);
-  joined[h] = '\\';
-  for (size_t i = 0; i <= r; i++) joined[h + 1 + i] = rel[i] == '/' ? '\\' : rel[i];
-  return storage_dir_open(it, NULL, NULL, joined) ? BELOW_OK : BELOW_UNREADABLE;
+  // Listed through the handle held on it, which the listing now owns.
+  n_held--;
+  return dir_adopt_handle(it, held[n_held], path, len) ? BELOW_OK : BELOW_UNREADABLE;
 }

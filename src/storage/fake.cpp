@@ -66,6 +66,13 @@ int storage_gmtime(int64_t t, struct tm *out) {
 uint64_t storage_ticks_ms(void) { return 1000 + fake.ticks; }
 const char *storage_home(void) { return fake.home; }
 
+// The fake platform is Windows: a drive form (C:\...) or a network one
+// (\\server\share).
+int storage_path_absolute(const char *path) {
+  return (path[0] && path[1] == ':' && path[2] == '\\') ||
+         (path[0] == '\\' && path[1] == '\\');
+}
+
 int storage_each_drive(drive_fn fn, void *ctx) {
   unsigned pass = (unsigned)fake.listings++;
   if (fake.drive_list_fails) return 0;
@@ -133,6 +140,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
 }
 
 void storage_finish(void) {}
+void storage_end_reply(void) {}
 
 int storage_drive_stuck(const drive_row *row) {
   fake_drive *d = drive_at(row->mount);
@@ -200,6 +208,13 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
     return 0;
   }
   return open_listing(it, folder);
+}
+
+int storage_dir_open_root(dir_iter *it, const char *path) {
+  fake.root_opens++;
+  if (fake.root_reason) return fake.root_reason;
+  if (fake.root_unlistable) return BELOW_UNREADABLE;
+  return storage_dir_open(it, NULL, NULL, path) ? BELOW_OK : BELOW_UNREADABLE;
 }
 
 // Follows rel name by name through the nodes, as a backend would.

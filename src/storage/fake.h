@@ -53,7 +53,10 @@ struct fake_platform {
   int listings;        // storage_each_drive calls so far
 
   const char *home;    // what storage_home answers
-  int root_unlistable;
+  int root_unlistable;  // the home opens as a folder that cannot be listed
+  int root_reason;     // storage_dir_open_root refuses the home so (a
+                       // BELOW_* reason); 0: it opens
+  int root_opens;      // storage_dir_open_root calls so far
   int volume_fails;    // storage_volume_of answers 0
   space_info root_space;
   int root_space_fails;

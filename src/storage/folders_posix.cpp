@@ -123,22 +123,42 @@ static int open_child_dir(int dirfd, const char *name) {
 
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *path) {
+  if (!parent) return storage_dir_open_root(it, path) == BELOW_OK;
   readahead_poll();
-  int fd;
-  if (parent) {
-    // The walk opens the folder entry it was just handed; that entry was
-    // opened already, to tell whether it is a mount point.
-    dir_stream *p = (dir_stream *)parent->handle;
-    if (!p->pending_name[0] || strcmp(p->pending_name, name) != 0) return 0;
-    fd = p->pending_fd;
-    p->pending_name[0] = '\0';
-    p->pending_fd = -1;
-  } else {
-    // The root may itself be a link to the home folder, or a mount point.
-    fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  }
+  // The walk opens the folder entry it was just handed; that entry was
+  // opened already, to tell whether it is a mount point.
+  dir_stream *p = (dir_stream *)parent->handle;
+  if (!p->pending_name[0] || strcmp(p->pending_name, name) != 0) return 0;
+  int fd = p->pending_fd;
+  p->pending_name[0] = '\0';
+  p->pending_fd = -1;
   if (fd < 0) return 0;
   return dir_adopt_fd(it, fd);
+}
+
+// Why the root path, whose open failed with err, cannot be listed.
+// ENOTDIR comes for a file at its end (with or without separators after
+// it) or on its way: only the first is "not a folder".
+static int root_reason(const char *path, int err) {
+  if (err == ENOENT || err == ENAMETOOLONG) return BELOW_MISSING;
+  if (err != ENOTDIR) return BELOW_UNREADABLE;
+  char bare[4096];
+  size_t n = strlen(path);
+  while (n > 1 && path[n - 1] == '/') n--;
+  if (n >= sizeof bare) return BELOW_MISSING;
+  memcpy(bare, path, n);
+  bare[n] = '\0';
+  struct stat st;
+  return stat(bare, &st) == 0 && !S_ISDIR(st.st_mode) ? BELOW_NOT_DIR
+                                                      : BELOW_MISSING;
+}
+
+int storage_dir_open_root(dir_iter *it, const char *path) {
+  readahead_poll();
+  // The root may itself be a link to the home folder, or a mount point.
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return root_reason(path, errno);
+  return dir_adopt_fd(it, fd) ? BELOW_OK : BELOW_UNREADABLE;
 }
 
 int dir_adopt_fd(dir_iter *it, int fd) {

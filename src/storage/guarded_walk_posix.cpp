@@ -3,8 +3,8 @@
 //
 // A thread stuck in a call to a dead file system cannot be ended: it keeps
 // its process alive, and with it every descriptor the process holds. So a
-// walk given up is handed over with the reply: standard input, output and
-// error are closed (the host sees end of file), and the process stays only
+// walk given up is handed over with the reply: the reply is ended
+// (storage_end_reply: the host sees end of file), and the process stays only
 // as the holder of the walk's mark (see marks_posix.cpp), answering those
 // who ask for it, until the walk's call returns; then it ends.
 
@@ -78,10 +78,7 @@ void storage_walk_abandon(uint64_t dev, const char *path) {
   mark_name m;
   walk_mark(dev, path, &m);
   int mark = mark_take(&m);  // -1: one of ours holds it already
-  fflush(stdout);
-  close(0);
-  close(1);
-  close(2);
+  storage_end_reply();
   struct pollfd p[2] = {{ended_fds[0], POLLIN, 0}, {mark, POLLIN, 0}};
   for (;;) {
     if (poll(p, 2, -1) < 0) continue;

@@ -7,10 +7,20 @@
 // user id; anyone may bind any abstract name, so a request believes a mark
 // only when SO_PEERCRED says the process listening on it runs as the same
 // user. A mark held by another user therefore hides nothing: the drive or
-// folder is asked as usual. (Such a squatter can only keep one of our own
-// stuck calls from being marked, which costs a deadline per request again,
-// as before marks existed.) Abstract names belong to the network namespace:
-// requests run in another one do not see each other's marks.
+// folder is asked as usual.
+//
+// Nor can such a squatter keep our stuck calls from being marked (every
+// request would then start the stuck call again, and leave one more
+// process behind). A holder that finds the name taken by another user
+// binds it with a random suffix instead, "<name>/<16 hex digits>", which
+// nobody can guess to take first. A request that finds the name held by
+// another user looks for such names in /proc/net/unix, which lists every
+// bound name of the network namespace to everyone, and believes one held
+// by its own user. That search is made only while someone squats the name,
+// and costs a connect per name that begins the same way.
+//
+// Abstract names belong to the network namespace: requests run in another
+// one do not see each other's marks.
 
 #include "storage/marks_posix.h"
 
@@ -20,6 +30,7 @@
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -40,25 +51,65 @@ static socklen_t address_of(const mark_name *m, struct sockaddr_un *a) {
   return (socklen_t)(offsetof(struct sockaddr_un, sun_path) + (size_t)m->len);
 }
 
-// A non-blocking connect never waits: a name nobody holds is refused at
-// once, and a holder whose queue is full gives EAGAIN (not believed).
-int mark_held(const mark_name *m) {
+enum { HELD_BY_OTHER = -1, HELD_BY_NONE = 0, HELD_BY_US = 1 };
+
+// Who holds the mark m: HELD_BY_US (a process of the calling user),
+// HELD_BY_OTHER, or HELD_BY_NONE. A non-blocking connect never waits: a
+// name nobody holds is refused at once, and a holder whose queue is full
+// gives EAGAIN (not believed).
+static int holder_of(const mark_name *m) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return 0;
+  if (fd < 0) return HELD_BY_NONE;
   struct sockaddr_un a;
   socklen_t len = address_of(m, &a);
-  int held = 0;
+  int who = HELD_BY_NONE;
   if (connect(fd, (struct sockaddr *)&a, len) == 0) {
     struct ucred cred;
     socklen_t clen = sizeof cred;
-    held = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &clen) == 0 &&
-           cred.uid == geteuid();
+    who = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &clen) == 0 &&
+                  cred.uid == geteuid()
+              ? HELD_BY_US
+              : HELD_BY_OTHER;
+  } else if (errno == EAGAIN) {
+    who = HELD_BY_OTHER;  // not believed, nor free
   }
   close(fd);
+  return who;
+}
+
+// Whether a process of the calling user holds m under a name with a
+// suffix: the names of /proc/net/unix ("@" standing for the leading NUL)
+// that are m's, a slash and more.
+static int suffixed_held(const mark_name *m) {
+  FILE *f = fopen("/proc/net/unix", "re");
+  if (!f) return 0;
+  const char *name = m->path + 1;
+  size_t n = (size_t)m->len - 1;
+  char line[512];
+  int held = 0;
+  while (!held && fgets(line, sizeof line, f)) {
+    const char *at = strstr(line, " @");
+    if (!at || strncmp(at + 2, name, n) != 0 || at[2 + n] != '/') continue;
+    mark_name alt;
+    memset(&alt, 0, sizeof alt);
+    size_t k = strcspn(at + 2, "\n");
+    if (k + 1 > sizeof alt.path) continue;
+    memcpy(alt.path + 1, at + 2, k);
+    alt.len = (int)(1 + k);
+    held = holder_of(&alt) == HELD_BY_US;
+  }
+  fclose(f);
   return held;
 }
 
-int mark_take(const mark_name *m) {
+int mark_held(const mark_name *m) {
+  int who = holder_of(m);
+  if (who != HELD_BY_OTHER) return who == HELD_BY_US;
+  return suffixed_held(m);
+}
+
+// A listening socket bound to m, or -1.
+static int bind_listen(const mark_name *m) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   struct sockaddr_un a;
@@ -68,6 +119,20 @@ int mark_take(const mark_name *m) {
     return -1;
   }
   return fd;
+}
+
+int mark_take(const mark_name *m) {
+  int fd = bind_listen(m);
+  if (fd >= 0 || holder_of(m) != HELD_BY_OTHER) return fd;
+  // Squatted: the name with a suffix no one can guess.
+  uint64_t r;
+  if (getrandom(&r, sizeof r, 0) != (ssize_t)sizeof r) return -1;
+  mark_name alt = *m;
+  int n = snprintf(alt.path + alt.len, sizeof alt.path - (size_t)alt.len,
+                   "/%016llx", (unsigned long long)r);
+  if (n <= 0 || alt.len + n >= (int)sizeof alt.path) return -1;
+  alt.len += n;
+  return bind_listen(&alt);
 }
 
 void mark_answer(int fd) {

@@ -18,6 +18,7 @@
 #include <stdio.h>
 
 #include "storage/mark_key.h"
+#include "storage/storage.h"
 
 namespace {
 // The user's SID, once: as a string for names and as itself for owners.
@@ -106,10 +107,7 @@ void mark_until_ended(HANDLE thread, HANDLE mark) {
 int marks_waiting(void) { return n_waiting > 0; }
 
 void marks_hold_to_end(void) {
-  fflush(stdout);
-  CloseHandle(GetStdHandle(STD_OUTPUT_HANDLE));
-  CloseHandle(GetStdHandle(STD_INPUT_HANDLE));
-  CloseHandle(GetStdHandle(STD_ERROR_HANDLE));
+  storage_end_reply();
   while (n_waiting > 0) {
     DWORD r = WaitForMultipleObjects((DWORD)n_waiting, waiting_threads, FALSE,
                                      INFINITE);

@@ -16,7 +16,7 @@ HANDLE mark_take(char kind, uint64_t dev, const char *path);
 void mark_until_ended(HANDLE thread, HANDLE mark);
 // Whether mark_until_ended has anything to wait for.
 int marks_waiting(void);
-// Ends the reply (standard output, input and error closed), waits until
+// Ends the reply (storage_end_reply), waits until
 // every thread given to mark_until_ended has ended, letting each mark go
 // with its thread, and ends the process.
 [[noreturn]] void marks_hold_to_end(void);

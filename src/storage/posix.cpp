@@ -1,18 +1,39 @@
 // The storage layer on Linux: the process, the clock and the environment.
 
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "storage/posix.h"
 #include "storage/storage.h"
 
 const char storage_platform[] = "linux";
 const char storage_sep = '/';
 
 void storage_start(void) { signal(SIGPIPE, SIG_IGN); }
+
+int open_null_device(void) {
+  int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  int p[2];
+  if (pipe2(p, O_CLOEXEC) != 0) return -1;
+  close(p[1]);
+  return p[0];
+}
+
+void storage_end_reply(void) {
+  fflush(stdout);
+  int null_fd = open_null_device();
+  if (null_fd < 0) return;
+  for (int fd = 0; fd <= 2; fd++)
+    if (fd != null_fd) dup2(null_fd, fd);
+  if (null_fd > 2) close(null_fd);
+}
 
 long storage_pid(void) { return (long)getpid(); }
 
@@ -67,4 +88,6 @@ const char *storage_home(void) {
   const char *home = getenv("USERPROFILE");
   return home ? home : getenv("HOME");
 }
+
+int storage_path_absolute(const char *path) { return path[0] == '/'; }
 

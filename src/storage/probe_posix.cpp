@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "storage/marks_posix.h"
+#include "storage/posix.h"
 #include "storage/storage.h"
 
 // A file system that stops answering (a dead NFS or SMB server, a FUSE
@@ -77,13 +78,19 @@ void drive_mark(const drive_row *row, mark_name *m) {
   mark_name_of('d', row->dev_id, row->mount, m);
 }
 
-// Closes every descriptor but a, b and c.
+// Closes every descriptor but a, b and c. Standard input, output and
+// error get the null device instead (unless one of the three): never
+// closed, so that no socket of a mark takes their numbers.
 void close_all_but(int a, int b, int c) {
   long max = sysconf(_SC_OPEN_MAX);
   int top = a > b ? a : b;
   if (c > top) top = c;
-  for (int fd = 0; fd < top; fd++)
-    if (fd != a && fd != b && fd != c) close(fd);
+  int null_fd = open_null_device();
+  for (int fd = 0; fd < top; fd++) {
+    if (fd == a || fd == b || fd == c || fd == null_fd) continue;
+    if (fd > 2 || null_fd < 0 || dup2(null_fd, fd) < 0) close(fd);
+  }
+  if (null_fd > 2 && null_fd < top) close(null_fd);
   if (syscall(SYS_close_range, (unsigned)top + 1, ~0u, 0) == 0) return;
   for (long fd = top + 1; fd < (max > 0 ? max : 1024); fd++) close((int)fd);
 }

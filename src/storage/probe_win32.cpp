@@ -99,7 +99,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
 }
 
 // A worker still blocked in the system keeps the process alive: the reply
-// is handed over (its handle closed) and the process stays only to hold
+// is ended (storage_end_reply) and the process stays only to hold
 // the workers' marks until they end.
 void storage_finish(void) {
   if (marks_waiting()) marks_hold_to_end();

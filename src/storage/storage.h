@@ -17,6 +17,14 @@ extern const char storage_sep;
 // Prepares the process for writing a reply: raw bytes on standard output,
 // and a reader that goes away must not end the process.
 void storage_start(void);
+// The reply is complete: flushes it and ends it, so that the reader sees
+// end of file whatever of this process still runs (a thread stuck in a
+// call to a dead file system keeps its process, and every descriptor the
+// process holds, alive past the end of main). Standard input, output and
+// error are not closed but made the null device, so that no later open
+// takes their numbers. Called on every way out; calling it again does no
+// harm.
+void storage_end_reply(void);
 
 long storage_pid(void);
 // Seconds since 1970-01-01 UTC.
@@ -27,6 +35,10 @@ int storage_gmtime(int64_t t, struct tm *out);
 uint64_t storage_ticks_ms(void);
 // The home folder the breakdown lists, or NULL when the platform names none.
 const char *storage_home(void);
+// Whether path is absolute as this platform reads it (Linux: it begins
+// with '/'; Windows: a drive letter, a colon and a separator, or a network
+// or device path beginning with two backslashes). Looks at the text only.
+int storage_path_absolute(const char *path);
 
 // ---- drives ----------------------------------------------------------
 
@@ -203,7 +215,8 @@ int storage_dir_self(const dir_iter *it, dir_item *out);
 
 // ---- a folder below the home folder ---------------------------------
 
-// Why a folder below the home folder cannot be listed.
+// Why a folder below the home folder, or the home folder itself, cannot be
+// listed.
 enum {
   BELOW_OK = 0,
   BELOW_MISSING = 1,     // a name on the way does not exist
@@ -222,6 +235,14 @@ enum {
 // opened. Returns BELOW_OK with it open (storage_dir_close closes it), or
 // the reason it cannot be listed.
 int storage_dir_open_below(dir_iter *it, const char *home, const char *rel);
+
+// Opens the folder path for listing as storage_dir_open opens a root (it
+// may be a link or a mount point). Returns BELOW_OK with it open, or why
+// it cannot be: BELOW_MISSING (nothing is there, or a name on the way is
+// missing or a file), BELOW_NOT_DIR (path names a file, or anything else
+// that is no folder), BELOW_UNREADABLE (a folder that cannot be listed:
+// permissions, errors).
+int storage_dir_open_root(dir_iter *it, const char *path);
 
 // ---- read-ahead --------------------------------------------------------
 //

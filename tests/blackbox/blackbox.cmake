@@ -8,6 +8,7 @@
 #   blackbox_wine      the same cases against PLUGIN_EXE under Wine
 #                      (both also check each JSON reply against docs/schema)
 #   mounts_vs_df       the native mounts reply against df on this machine
+#   disk_vs_du         the native detail reply's disk_bytes against du
 
 find_program(BLACKBOX_NODE NAMES node nodejs)
 if(NOT BLACKBOX_NODE)
@@ -54,6 +55,9 @@ if(PLUGIN_EXE)
 endif()
 
 if(CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
+  add_test(NAME disk_vs_du
+    COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/disk_vs_du.js $<TARGET_FILE:plugin_disks> ${BLACKBOX_FIXTURES})
+  set_tests_properties(disk_vs_du PROPERTIES FIXTURES_REQUIRED blackbox_trees)
   add_test(NAME mounts_vs_df
     COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/mounts_vs_df.js $<TARGET_FILE:plugin_disks>)
 endif()

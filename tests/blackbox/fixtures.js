@@ -57,6 +57,8 @@ function countTree(root, total) {
 const generators = {
   // Nothing but "." and "..".
   empty() {},
+  // A folder nobody but root may list (its mode is 000).
+  locked(root) { fs.chmodSync(root, 0); },
 
   // Known sizes that add up. Totals: docs 3400, "my file.txt" 250,
   // one.txt 100, .cache 11, .hidden 7, B/a/ab 5 each (a tie), emptydir 0.
@@ -195,6 +197,50 @@ const generators = {
     fs.writeFileSync(at(Buffer.from([0xff])), Buffer.alloc(20, 'y'));
     fs.mkdirSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82])));                  // cut\xe2\x82
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
+  },
+
+  // Names that end in a dot or a space, or are only dots, which Windows
+  // strips from a path it normalises: "x." (3 bytes beneath) beside a link
+  // "x" to a folder outside home, "y " (6 bytes) and "..." (8 bytes).
+  'dot-names'(root) {
+    file(path.join(dir(path.join(root, 'x.')), 'real.txt'), 3);
+    fs.symlinkSync('/', path.join(root, 'x'));
+    file(path.join(dir(path.join(root, 'y ')), 'f'), 6);
+    file(path.join(dir(path.join(root, '...')), 'g'), 8);
+  },
+
+  // The detail reply's tree, with set times (seconds since 1970, UTC). On
+  // a volume of 4 KiB blocks: top.bin 10000 bytes (12288 on disk),
+  // ordinary/plain.txt 5000 (8192), sparse/disk.img 10 MiB with no data
+  // (0), links/orig with nine more names l1..l9 (one file of 40000 bytes,
+  // 40960), deep/mid.bin 30000 (32768) and deep/a/b/c/big.bin 60000
+  // (61440), ties/B and ties/a 20000 each (20480), and past/d1/.../d8/far.bin
+  // (64000) one level past the depth limit, never counted.
+  detail(root) {
+    const at = (...p) => path.join(root, ...p);
+    const times = [];
+    const put = (p, size, t) => { file(p, size); times.push([p, t]); };
+    const folder = (p, t) => { dir(p); times.push([p, t]); return p; };
+    put(at('top.bin'), 10000, 1451606400);                          // 2016-01-01
+    put(path.join(folder(at('ordinary'), 1614834367), 'plain.txt'), 5000, 1614834367);  // 2021-03-04T05:06:07Z
+    put(path.join(folder(at('sparse'), 1577836800), 'disk.img'), 10 * 1024 * 1024, 1577836800);  // 2020-01-01
+    put(path.join(folder(at('links'), 1651820889), 'orig'), 40000, 1651820889);  // 2022-05-06T07:08:09Z
+    for (let i = 1; i <= 9; i++) fs.linkSync(at('links', 'orig'), at('links', 'l' + i));
+    folder(at('deep'), 1546300800);                                 // 2019-01-01
+    put(at('deep', 'mid.bin'), 30000, 1546300800);
+    folder(at('deep', 'a'), 1546300800);
+    folder(at('deep', 'a', 'b'), 1546300800);
+    folder(at('deep', 'a', 'b', 'c'), 1546300800);
+    put(at('deep', 'a', 'b', 'c', 'big.bin'), 60000, 1672531200);  // 2023-01-01
+    folder(at('ties'), 1514764800);                                 // 2018-01-01
+    put(at('ties', 'B'), 20000, 1514764800);
+    put(at('ties', 'a'), 20000, 1514764800);
+    let d = folder(at('past'), 1483228800);                         // 2017-01-01
+    for (let i = 1; i <= 8; i++) d = folder(path.join(d, 'd' + i), 1483228800);
+    put(path.join(d, 'far.bin'), 64000, 1893456000);                // 2030-01-01
+    // Deepest first: setting a time inside a folder changes nothing of
+    // the folder's own, but creating an entry did.
+    for (const [p, t] of times.reverse()) fs.utimesSync(p, t, t);
   },
 
   // Folders below home for sub= requests. two/levels holds a.txt (100)

@@ -29,6 +29,8 @@
 //   home       a fixture name (fixtures.js); sets USERPROFILE to its path
 //              unless env sets USERPROFILE itself
 //   only       "native" or "wine", with "reason" saying why
+//   user       a user id: the program runs as that user (and group) when
+//              the runner is root; as anyone else it runs as the runner
 //   status     expected exit status (default 0)
 //   stderr     expected standard error (default "")
 //   stdout             the whole of standard output
@@ -321,18 +323,19 @@ function needsRawBytes(args, env) {
   return all.some((s) => /[\u0080-\u00ff]/.test(s));
 }
 
-function runProcess(file, args, env) {
+function runProcess(file, args, env, user) {
   return new Promise((resolve) => {
     let child;
+    const as = user !== undefined && process.getuid() === 0 ? { uid: user, gid: user } : {};
     if (needsRawBytes(args, env)) {
       if (Object.keys(env).some((k) => k.includes('='))) throw new Error('"=" in a variable name');
       if (file.includes('=')) throw new Error('"=" in the program path');
       const items = [...Object.entries(env).map(([k, v]) => `${k}=${v}`), file, ...args];
-      child = spawn('/bin/bash', ['--norc', '--noprofile', '-c', RAW_START], { env: {}, stdio: ['pipe', 'pipe', 'pipe'] });
+      child = spawn('/bin/bash', ['--norc', '--noprofile', '-c', RAW_START], { env: {}, stdio: ['pipe', 'pipe', 'pipe'], ...as });
       child.stdin.on('error', () => {});
       child.stdin.end(Buffer.from(items.map((x) => x + '\0').join(''), 'latin1'));
     } else {
-      child = spawn(file, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+      child = spawn(file, args, { env, stdio: ['ignore', 'pipe', 'pipe'], ...as });
     }
     const out = [];
     const err = [];
@@ -452,7 +455,7 @@ class Runner {
 
     let res;
     if (!this.o.wine) {
-      res = await runProcess(this.o.program, args, env);
+      res = await runProcess(this.o.program, args, env, c.user);
     } else {
       const wenv = Object.assign({}, env, this.wineEnv());
       if (userprofile === undefined) {
@@ -490,7 +493,7 @@ class Runner {
 }
 
 const EXPECT_KEYS = ['stdout', 'starts_with', 'ends_with', 'contains', 'not_contains', 'occurrences'];
-const KNOWN_KEYS = new Set(['name', 'args', 'env', 'home', 'only', 'reason', 'status', 'stderr', ...EXPECT_KEYS]);
+const KNOWN_KEYS = new Set(['name', 'args', 'env', 'home', 'only', 'reason', 'user', 'status', 'stderr', ...EXPECT_KEYS]);
 
 function loadCases(files) {
   const all = [];
@@ -516,6 +519,7 @@ function loadCases(files) {
       if (!EXPECT_KEYS.some((k) => c[k] !== undefined)) throw new Error(`${id}: no stdout expectation`);
       if (c.only && !['native', 'wine'].includes(c.only)) throw new Error(`${id}: only must be native or wine`);
       if (c.only && !c.reason) throw new Error(`${id}: "only" needs a "reason"`);
+      if (c.user !== undefined && c.only !== 'native') throw new Error(`${id}: "user" is for native cases`);
       if (c.home && !fixtures.has(c.home)) throw new Error(`${id}: unknown fixture ${c.home}`);
       const x = (s) => expandMacros(s, texts, id);
       for (const k of ['stdout', 'starts_with', 'ends_with', 'stderr']) if (typeof c[k] === 'string') c[k] = x(c[k]);

@@ -1,14 +1,18 @@
 // hangfs: a tiny FUSE file system that can stop answering, for tests of
 // what the program does when a file system hangs.
 //
-//   hangfs MOUNTPOINT [--hang none|statfs|all] [--answer-statfs N]
+//   hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] [--answer-statfs N]
 //          [--answer N] [--spare NAME] [--only NAME]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
 // (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
 // --hang statfs its statfs requests are read and never answered (after the
 // first N with --answer-statfs N); with --hang all no request is answered
-// at all (after the first N with --answer N). Held requests are answered
+// at all (after the first N with --answer N); with --hang others the
+// requests of a process are answered from the first of its threads that
+// asks and held from every other (a program's helper threads stuck while
+// its own work goes on); with --hang dir only the opening of "dir" is
+// held (one folder that never answers). Held requests are answered
 // with EIO on SIGUSR1; SIGUSR2 does the same and ends the hang (every later
 // request is answered); SIGTERM or SIGINT answer them before it unmounts
 // and ends. --spare NAME answers every request
@@ -35,9 +39,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { HANG_NONE, HANG_STATFS, HANG_ALL };
+enum { HANG_NONE, HANG_STATFS, HANG_ALL, HANG_OTHERS, HANG_DIR };
 enum { INO_ROOT = 1, INO_FILE = 2, INO_DIR = 3, INO_INNER = 4 };
-enum { MAX_HELD = 4096 };
+enum { MAX_HELD = 4096, MAX_PROCS = 256 };
 
 static int hang_mode = HANG_NONE;
 static long statfs_answers = 0;  // statfs requests to answer before hanging
@@ -70,7 +74,43 @@ static void keep(fuse_req_t req) {
   else fuse_reply_err(req, EIO);
 }
 
+// The process of thread tid (its Tgid); tid itself when it is gone.
+static pid_t process_of(pid_t tid) {
+  char path[64], line[128];
+  snprintf(path, sizeof path, "/proc/%d/status", (int)tid);
+  FILE *f = fopen(path, "r");
+  pid_t tgid = tid;
+  if (!f) return tgid;
+  while (fgets(line, sizeof line, f))
+    if (strncmp(line, "Tgid:", 5) == 0) {
+      tgid = (pid_t)strtol(line + 5, NULL, 10);
+      break;
+    }
+  fclose(f);
+  return tgid;
+}
+
+// Whether req comes from another thread than the first of its process to
+// ask anything (--hang others).
+static int from_later_thread(fuse_req_t req) {
+  static pid_t procs[MAX_PROCS], first[MAX_PROCS];
+  static int n_procs;
+  pid_t tid = fuse_req_ctx(req)->pid, tgid = process_of(tid);
+  for (int i = 0; i < n_procs; i++)
+    if (procs[i] == tgid) return first[i] != tid;
+  if (n_procs < MAX_PROCS) {
+    procs[n_procs] = tgid;
+    first[n_procs++] = tid;
+  }
+  return 0;
+}
+
 static int hold(fuse_req_t req) {
+  if (hang_mode == HANG_OTHERS) {
+    if (spared(req) || !from_later_thread(req)) return 0;
+    keep(req);
+    return 1;
+  }
   if (hang_mode != HANG_ALL || spared(req)) return 0;
   if (answers > 0) {
     answers--;
@@ -144,6 +184,10 @@ static void op_getattr(fuse_req_t req, fuse_ino_t ino,
 static void op_opendir(fuse_req_t req, fuse_ino_t ino,
                        struct fuse_file_info *fi) {
   if (hold(req)) return;
+  if (hang_mode == HANG_DIR && ino == INO_DIR && !spared(req)) {
+    keep(req);
+    return;
+  }
   if (ino != INO_ROOT && ino != INO_DIR) {
     fuse_reply_err(req, ENOTDIR);
     return;
@@ -223,7 +267,7 @@ static const struct fuse_lowlevel_ops ops = {
 
 static void usage(void) {
   fprintf(stderr,
-          "usage: hangfs MOUNTPOINT [--hang none|statfs|all] "
+          "usage: hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] "
           "[--answer-statfs N] [--answer N] [--spare NAME] [--only NAME]\n");
   exit(2);
 }
@@ -237,6 +281,8 @@ int main(int argc, char **argv) {
       if (strcmp(m, "none") == 0) hang_mode = HANG_NONE;
       else if (strcmp(m, "statfs") == 0) hang_mode = HANG_STATFS;
       else if (strcmp(m, "all") == 0) hang_mode = HANG_ALL;
+      else if (strcmp(m, "others") == 0) hang_mode = HANG_OTHERS;
+      else if (strcmp(m, "dir") == 0) hang_mode = HANG_DIR;
       else usage();
     } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only_name = argv[++i];

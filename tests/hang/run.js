@@ -4,14 +4,15 @@
 // mounts inside the home folder, from the cases of cases.json.
 //
 //   node run.js --program <native build> --hangfs <hangfs> --squat <squat> --work <dir>
+//               [--program-readahead <native build, read-ahead always on>]
 //               [--exe <windows build>] [--filter <text>] cases.json
 //
 // Must run as root inside a private mount namespace (tests/hang/run sees
 // to that): every mount made here is made below --work.
 //
 // A native case runs the program chrooted into a fresh 64 MiB tmpfs with
-// /proc mounted, so that its mount table holds that tmpfs ("/") and the
-// case's own mounts only. A Wine case runs the .exe with a drive letter on
+// /proc mounted and /dev/null, so that its mount table holds that tmpfs
+// ("/") and the case's own mounts only. A Wine case runs the .exe with a drive letter on
 // the case's mounts. A case:
 //   name       what it shows
 //   wine       true: a Wine case
@@ -23,10 +24,12 @@
 //                { "tmpfs": P, "size": "8m", "source": S,
 //                  "repeat": N }                N mounts, {i} in P: 001...
 //                { "bind": FROM, "to": P }
-//                { "fuse": P, "hang": "none"|"statfs"|"all",
+//                { "fuse": P, "hang": "none"|"statfs"|"all"|"others"|"dir",
 //                  "answer_statfs": N, "answer": N }  a hangfs mount
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
 //   no_openat2 true: run as on a kernel without openat2 (before 5.6)
+//   readahead  "always": the build whose read-ahead starts with the walk
+//              (--program-readahead), not once the walk reads from a disk
 //   env        the program's environment (nothing else is inherited)
 //   deadlines  how many times the program must wait its 1 s deadline: the
 //              reply must end no sooner than that and within a margin after
@@ -34,8 +37,13 @@
 //              ({n}, {pct}, {pid}, {utc}, {ms}, {fffd}, {text:NAME}); or,
 //              as there, starts_with, ends_with, contains, not_contains,
 //              occurrences
+//   left_while_held  how many processes of the program may be left while
+//              the file systems hang (default: 1 with deadlines, else 0)
 // After each case the held requests are answered (EIO) and nothing the
 // program left behind may outlive that by more than a few seconds.
+// Natively, a process of the program left behind has the null device on
+// its standard input, output and error, never a descriptor of another
+// file in their place.
 //
 // A case with "polls" makes the same request again and again, as a
 // dashboard does, each time once the reply before has come:
@@ -51,9 +59,11 @@
 //   held          how many processes of the program are left after the
 //                 last request (exactly); none may be left beyond it at any
 //                 point. held_at_most: an upper bound instead
-//   squat         { "mount": P, "user": U }: before the requests, a process
-//                 of user U holds the name of the mark that says the drive
-//                 at P (a mount of the case) is stuck
+//   squat         { "mount": P, "user": U, "kind": K }: before the
+//                 requests, a process of user U holds the name of the mark
+//                 that says the drive at P (a mount of the case) is stuck
+//                 (K "d", the default), or that the walk of the home
+//                 folder /P is (K "w")
 //   extra_ms      more time the first reply may take (Wine's start)
 //   healed_stdout then the file systems answer again (hangfs SIGUSR2);
 //                 once nothing of the program is left, one more request
@@ -76,7 +86,7 @@ function parseArgs(argv) {
   const o = { files: [] };
   for (let i = 0; i < argv.length; i++) {
     const a = argv[i];
-    if (['--program', '--exe', '--hangfs', '--no-openat2', '--squat', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
+    if (['--program', '--program-readahead', '--exe', '--hangfs', '--no-openat2', '--squat', '--work', '--filter'].includes(a)) o[a.slice(2)] = argv[++i];
     else o.files.push(a);
   }
   if (!o.program || !o.hangfs || !o.work || !o.files.length) {
@@ -133,8 +143,12 @@ class Case {
     fs.mkdirSync(this.root, { recursive: true });
     if (!this.c.wine) {
       sh(['mount', '-t', 'tmpfs', '-o', 'size=64m', 'tmpfs', this.root]);
-      fs.copyFileSync(this.o.program, path.join(this.root, 'plugin_disks'));
+      const program = this.c.readahead === 'always' ? this.o['program-readahead'] : this.o.program;
+      if (!program) throw new Error('no --program-readahead for a read-ahead case');
+      fs.copyFileSync(program, path.join(this.root, 'plugin_disks'));
       fs.chmodSync(path.join(this.root, 'plugin_disks'), 0o755);
+      fs.mkdirSync(path.join(this.root, 'dev'));
+      sh(['mknod', '-m', '666', path.join(this.root, 'dev', 'null'), 'c', '1', '3']);
       fs.mkdirSync(path.join(this.root, 'proc'));
       sh(['mount', '-t', 'proc', 'proc', path.join(this.root, 'proc')]);
     }
@@ -257,9 +271,9 @@ class Case {
   heal() { for (const f of this.fuses) if (f.exitCode === null) f.kill('SIGUSR2'); }
 
   // A process of another user (or of this one) that holds the name of the
-  // drive mark for the mount at p: "\0plugin_disks/<uid>/d/<hash>", the
-  // hash of the mount's device and path as the program computes it.
-  async squat(p, user) {
+  // mark of kind for the mount at p: "\0plugin_disks/<uid>/<kind>/<hash>",
+  // the hash of the mount's device and path as the program computes it.
+  async squat(p, user, kind) {
     const where = this.root + '/' + p;
     let dev = null;
     for (const line of fs.readFileSync('/proc/self/mountinfo', 'latin1').split('\n')) {
@@ -280,7 +294,7 @@ class Case {
     const h1 = fnv(fnv(14695981039346656037n, devBytes), pathBytes);
     const h2 = fnv(fnv(0x6a09e667f3bcc909n, pathBytes), devBytes);
     const hex = (h) => h.toString(16).padStart(16, '0');
-    const name = `plugin_disks/${process.geteuid()}/d/${hex(h1)}${hex(h2)}`;
+    const name = `plugin_disks/${process.geteuid()}/${kind}/${hex(h1)}${hex(h2)}`;
     const args = user === 'root' ? [] : [`--reuid=${user}`, '--regid=nogroup', '--clear-groups'];
     const proc = spawn('setpriv', [...args, this.o.squat, name], { stdio: ['ignore', 'pipe', 'inherit'] });
     this.squatter = proc;
@@ -288,6 +302,22 @@ class Case {
       proc.stdout.on('data', (d) => { if (String(d).includes('ready')) resolve(); });
       proc.on('exit', (code) => reject(new Error(`the squatter ended (${code})`)));
     });
+  }
+
+  // The processes of leftovers() whose standard input, output or error is
+  // anything but the null device (a closed descriptor included).
+  notNullStd(left) {
+    const bad = [];
+    for (const l of left) {
+      const pid = l.split(' ')[0];
+      for (const fd of [0, 1, 2]) {
+        let st = null;
+        try { st = fs.statSync(`/proc/${pid}/fd/${fd}`); } catch (e) { /* closed, or ended */ }
+        if (!fs.existsSync(`/proc/${pid}`)) break;
+        if (!st || !st.isCharacterDevice() || st.rdev !== 259) bad.push(`${pid} fd ${fd}`);  // 1:3
+      }
+    }
+    return bad;
   }
 
   // Processes this case's program left behind.
@@ -342,9 +372,12 @@ async function runCase(c, o, dir, texts) {
       const eof = await Promise.race([p.eof, sleep(margin).then(() => null)]);
       if (!eof) errs.push('no end of file once the reply was written');
       const helpers = k.leftovers();
-      if (helpers.length > (deadlines ? 1 : 0)) {
+      const allowed = c.left_while_held !== undefined ? c.left_while_held : (deadlines ? 1 : 0);
+      if (helpers.length > allowed) {
         errs.push(`${helpers.length} processes left while held: ${helpers.join(', ')}`);
       }
+      const bad = k.notNullStd(helpers);
+      if (bad.length) errs.push(`left behind without the null device on standard input, output or error: ${bad.join(', ')}`);
     }
     // Under Wine the process itself waits for its blocked thread, holding
     // its mark, and with it the end of file; once the file system answers
@@ -408,11 +441,13 @@ async function runPolls(c, o, dir, texts) {
   };
   try {
     await k.setUp();
-    if (c.squat) await k.squat(c.squat.mount, c.squat.user);
+    if (c.squat) await k.squat(c.squat.mount, c.squat.user, c.squat.kind || 'd');
     for (let i = 1; i <= c.polls; i++) {
       await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
       const left = k.leftovers();
       if (left.length > most) errs.push(`after request ${i}: ${left.length} processes left: ${left.join(', ')}`);
+      const bad = c.wine ? [] : k.notNullStd(left);
+      if (bad.length) errs.push(`after request ${i}: left behind without the null device on standard input, output or error: ${bad.join(', ')}`);
     }
     later.sort((a, b) => a - b);
     const median = later.length ? later[Math.floor(later.length / 2)] : 0;

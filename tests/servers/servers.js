@@ -19,10 +19,19 @@
 //    program's own output for the same request, run as www-data, allowing
 //    pid, utc, scan_ms and live free-space figures to differ; headers the
 //    server adds are recorded and must be among `may_add`;
+//  - the ways around the snippet's path (cases.json "around") reach the
+//    program's 401 on the node with a password or no program at all, and
+//    /cgi-bin/plugin_disks (each base configuration enables the server's
+//    stock CGI set-up) reaches nothing on any node; as shipped, with the
+//    program moved away, the path answers the server's `removed` status;
 //  - the dashboard is loaded through it in headless Chromium (not for the
 //    snippet as shipped, whose folder breakdown is refused);
+//  - with a password: the snippet is at the owner and mode the package
+//    set, and the server is reloaded as its Debian unit does with the
+//    password changed in it: it must live on and take the new one;
 //  - the server is stopped, and none of the processes of its session may
-//    be left.
+//    be left; with a password, its config check must then pass the
+//    password quoted and refuse it unquoted.
 
 const fs = require('fs');
 const net = require('net');
@@ -49,20 +58,38 @@ const SOCKET = '/run/fcgiwrap.socket';
 const SERVERS = {
   lighttpd: {
     snippet: '/etc/lighttpd/conf-available/50-plugin-disks.conf',
-    // lighttpd opens its error log after it has dropped to www-data.
+    // lighttpd reads its configuration again as www-data when it reloads.
+    protect: { mode: 0o640, owner: 'root', group: 'www-data' },
+    // lighttpd opens its logs again as www-data when it reloads.
     prepare(inst) {
-      const log = path.join(inst.dir, 'lighttpd.log');
-      fs.writeFileSync(log, '');
-      chownWww(log);
+      for (const name of ['lighttpd.log', 'access.log']) {
+        const log = path.join(inst.dir, name);
+        fs.writeFileSync(log, '');
+        chownWww(log);
+      }
     },
     start: (inst) => [['lighttpd', '/usr/sbin/lighttpd', ['-D', '-f', inst.conf]]],
+    check: (inst) => ['/usr/sbin/lighttpd', ['-tt', '-f', inst.conf]],
+    // What Debian's unit does on "systemctl reload lighttpd".
+    reload: (inst, main) => ['/bin/kill', ['-' + unitReloadSignal('/lib/systemd/system/lighttpd.service'), String(main.sid)]],
+    nolog: 'accesslog.filename',
+    // mod_cgi's answer for a program that is gone (dpkg -r disables this
+    // snippet anyway).
+    removed: 500,
   },
   apache2: {
     snippet: '/etc/apache2/conf-available/plugin-disks.conf',
+    protect: { mode: 0o600, owner: 'root', group: 'root' },
     start: (inst) => [['apache2', '/usr/sbin/apache2', ['-f', inst.conf, '-DFOREGROUND']]],
+    check: (inst) => ['/usr/sbin/apache2', ['-t', '-f', inst.conf]],
+    // Debian's unit reloads with "apachectl graceful", that is this.
+    reload: (inst) => ['/usr/sbin/apache2', ['-f', inst.conf, '-k', 'graceful']],
+    nolog: 'SetEnvIfExpr',
+    removed: 404,
   },
   nginx: {
     snippet: '/etc/nginx/snippets/plugin-disks.conf',
+    protect: { mode: 0o600, owner: 'root', group: 'root' },
     // fcgiwrap runs as www-data, as Debian's unit starts it (with its HOME,
     // which it hands on to the program); nginx's workers (www-data)
     // connect to its socket, which www-data may make in this /run.
@@ -80,8 +107,21 @@ const SERVERS = {
         '-p', inst.program, '-s', 'unix:' + inst.socket], () => fs.existsSync(inst.socket)],
       ['nginx', '/usr/sbin/nginx', ['-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf]],
     ],
+    check: (inst) => ['/usr/sbin/nginx', ['-t', '-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf]],
+    // Debian's unit reloads with "nginx -s reload".
+    reload: (inst) => ['/usr/sbin/nginx', ['-p', inst.dir, '-e', path.join(inst.dir, 'nginx.log'), '-c', inst.conf, '-s', 'reload']],
+    nolog: 'access_log off',
+    // The snippet's guard, not fcgiwrap's 403.
+    removed: 503,
   },
 };
+
+// The signal of a systemd unit's "ExecReload=/bin/kill -SIG $MAINPID".
+function unitReloadSignal(unit) {
+  const m = /^ExecReload=\S*kill -(?:s )?([A-Z0-9]+) \$MAINPID$/m.exec(fs.readFileSync(unit, 'utf8'));
+  if (!m) throw new Error(unit + ': no ExecReload that sends a signal');
+  return m[1].replace(/^SIG/, '');
+}
 
 // ---------- processes ----------
 
@@ -191,8 +231,12 @@ function readLogs(files) {
 
 // The operator's edit of a snippet as shipped: the one line that sets
 // USERPROFILE to "" gets the home folder; with a password, the one
-// commented-out ZEM_PASSWORD line is uncommented and set.
-function operatorEdit(shipped, where, home, password) {
+// commented-out ZEM_PASSWORD line is uncommented and set, quoted as the
+// guide says (the same in all three: "...", with \" and \\), or left
+// unquoted when `opts.unquoted` is set (what each config check must
+// refuse); `opts.nolog` uncomments the one line holding it (the access
+// log left out).
+function operatorEdit(shipped, where, home, password, opts = {}) {
   const lines = shipped.split('\n');
   const one = (test, what) => {
     const at = lines.map((l, i) => (test(l) ? i : -1)).filter((i) => i >= 0);
@@ -200,12 +244,21 @@ function operatorEdit(shipped, where, home, password) {
     return at[0];
   };
   const h = one((l) => !/^\s*#/.test(l) && l.includes('USERPROFILE') && l.includes('""'), 'set USERPROFILE to ""');
-  lines[h] = lines[h].replace('""', JSON.stringify(home));
+  lines[h] = lines[h].replace('""', quote(home));
   if (password) {
-    const p = one((l) => /^\s*#/.test(l) && l.includes('ZEM_PASSWORD') && l.includes('change-me'), 'set ZEM_PASSWORD commented out');
-    lines[p] = lines[p].replace('#', '').replace('change-me', password);
+    const p = one((l) => /^\s*#/.test(l) && l.includes('ZEM_PASSWORD') && l.includes('"change-me"'), 'set ZEM_PASSWORD commented out');
+    lines[p] = lines[p].replace('#', '').replace('"change-me"', () => (opts.unquoted ? password : quote(password)));
+  }
+  if (opts.nolog) {
+    const n = one((l) => /^\s*#/.test(l) && l.includes(opts.nolog), `holding ${opts.nolog} commented out`);
+    lines[n] = lines[n].replace('#', '');
   }
   return lines.join('\n');
+}
+
+// A value in double quotes as Apache, lighttpd and nginx read it.
+function quote(value) {
+  return '"' + value.replace(/[\\"]/g, (c) => '\\' + c) + '"';
 }
 
 // Lines of the block of docs/deploy.md marked "server-config: <server>"
@@ -338,21 +391,165 @@ async function dashboard(browser, port, node, password, expect) {
   }
 }
 
+// ---------- around the snippet ----------
+
+// A reply the program wrote: its JSON, or its header lines (no server
+// sends these two of its own).
+function fromProgram(got) {
+  const has = (n, v) => got.headers.some((h) => h.name.toLowerCase() === n && h.value === v);
+  return got.body.startsWith('{"ok":') || (has('cache-control', 'no-store') && has('x-content-type-options', 'nosniff'));
+}
+
+// Every way around the snippet's path (cases.json "around"): on the node
+// with a password each must be the program's own 401 or reach no program
+// at all; the "unreachable" ones must reach nothing on any node.
+async function around(ctx, inst, node, vars, result) {
+  const id = `${inst.server} (${node} node): `;
+  for (const target of ctx.around.unreachable) {
+    const got = await request(inst.port, target, {});
+    const errs = [];
+    if (got.status !== 403 && got.status !== 404) errs.push(`status ${got.status}, expected 403 or 404`);
+    if (fromProgram(got)) errs.push('the reply is the program\'s: ' + got.body.slice(0, 80));
+    report(id + `${target} reaches nothing (${got.status})`, errs, result);
+  }
+  if (node !== 'locked') return;
+  const refused = direct(inst.program, '?action=mounts', {}, vars);
+  for (const target of ctx.around.locked) {
+    const got = await request(inst.port, target, {});
+    const errs = [];
+    if (got.status === 401) {
+      if (got.body !== refused.body) errs.push('a 401 that is not the program\'s refusal: ' + got.body.slice(0, 80));
+    } else if (got.status < 300 || fromProgram(got)) {
+      errs.push(`status ${got.status}: ${fromProgram(got) ? 'the program answered' : 'not refused'}: ${got.body.slice(0, 80)}`);
+    }
+    report(id + `${target} is refused or reaches nothing (${got.status})`, errs, result);
+  }
+}
+
+// With the program gone (dpkg -r), the path answers `kind.removed`, never
+// the program and never a bare 403.
+async function programRemoved(inst, kind, result) {
+  const aside = inst.program + '.aside';
+  fs.renameSync(inst.program, aside);
+  let got;
+  try {
+    got = await request(inst.port, '/plugin_disks?action=info', {});
+  } finally {
+    fs.renameSync(aside, inst.program);
+  }
+  const errs = got.status === kind.removed ? [] : [`status ${got.status}, expected ${kind.removed}: ${got.body.slice(0, 120)}`];
+  report(`${inst.server}: with the program removed, /plugin_disks answers ${kind.removed}`, errs, result,
+    got.status === kind.removed && kind.removed !== 404 ? ` (${JSON.stringify(got.body.trim())})` : '');
+}
+
+// The snippet's owner and mode as the package set them: away from other
+// local users, readable by what reads it on reload.
+function protection(file) {
+  const st = fs.statSync(file);
+  const name = (db, id) => {
+    const line = fs.readFileSync(db, 'utf8').split('\n').find((l) => l.split(':')[2] === String(id));
+    return line ? line.split(':')[0] : String(id);
+  };
+  return { mode: st.mode & 0o7777, owner: name('/etc/passwd', st.uid), group: name('/etc/group', st.gid) };
+}
+const showProtection = (p) => `${p.owner}:${p.group} ${p.mode.toString(8).padStart(4, '0')}`;
+
+// Runs a command of the server's (config check, reload) with a bounded time.
+function runTool([cmd, args]) {
+  const r = spawnSync(cmd, args, { encoding: 'utf8', timeout: 30000, env: { PATH: '/usr/sbin:/usr/bin:/sbin:/bin' } });
+  return { status: r.status, out: ((r.stdout || '') + (r.stderr || '')).trim() };
+}
+
+// The password header's reply status, asked until `want` comes or 15 s
+// pass: a reload lets the old workers finish first.
+async function statusWith(port, password, want) {
+  let got;
+  for (let i = 0; i < 150; i++) {
+    got = (await request(port, '/plugin_disks?action=info', { 'X-Zem-Password': password })).status;
+    if (got === want) break;
+    await sleep(100);
+  }
+  return got;
+}
+
+// A reload as the server's Debian unit does it, with the password changed
+// in the protected snippet: the server must live on and use the new one.
+async function reload(ctx, inst, kind, main, result) {
+  const id = `${inst.server} (locked node): reload with the snippet at ${showProtection(kind.protect)}`;
+  const errs = [];
+  const next = ctx.password + ' 2';
+  fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, next, { nolog: kind.nolog }));
+  const cmd = kind.reload(inst, main);
+  const r = runTool(cmd);
+  if (r.status !== 0) errs.push(`${cmd[0]} ${cmd[1].join(' ')}: status ${r.status} ${r.out}`);
+  const now = await statusWith(inst.port, next, 200).catch((e) => String(e));
+  if (now !== 200) errs.push(`the new password gives ${now}, expected 200`);
+  const old = await statusWith(inst.port, ctx.password, 401).catch((e) => String(e));
+  if (old !== 401) errs.push(`the old password gives ${old}, expected 401`);
+  if (main.exited) errs.push(`${main.label} exited`);
+  report(id, errs, result, ` (${cmd[0].split('/').pop()} ${cmd[1].slice(-2).join(' ')})`);
+}
+
+// With the snippet's no-log line, the access log (read once the server
+// has stopped and flushed it) holds lines, and no request line with pwd=,
+// though the dashboard was opened with ?pwd=. The browser's own request
+// for /favicon.ico still carries the page's address in its Referer, which
+// the combined format logs and no line of a snippet reaches: counted, as
+// the guide says.
+function accessLog(inst, result) {
+  const log = path.join(inst.dir, 'access.log');
+  const lines = fs.existsSync(log) ? fs.readFileSync(log, 'latin1').split('\n').filter(Boolean) : [];
+  const requestLine = (l) => (/"([A-Z]+ [^"]*)"/.exec(l) || ['', ''])[1];
+  const errs = [];
+  if (!lines.length) errs.push('the access log is empty or missing');
+  errs.push(...lines.filter((l) => requestLine(l).includes('pwd=')).slice(0, 3).map((l) => 'logged: ' + l));
+  const referers = lines.filter((l) => !requestLine(l).includes('pwd=') && l.includes('pwd=')).length;
+  report(`${inst.server} (locked node): the snippet's no-log line keeps every request with pwd= out of the access log`,
+    errs, result, ` (${lines.length} lines logged, ${referers} with pwd= in the Referer of another path)`);
+}
+
+// The config check refuses the password written without quotes; with the
+// guide's quotes it passes.
+function unquoted(ctx, inst, kind, result) {
+  const id = `${inst.server}: the config check`;
+  try {
+    fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, ctx.password));
+    const good = runTool(kind.check(inst));
+    report(`${id} passes the quoted password`, good.status === 0 ? [] : [`status ${good.status}: ${good.out}`], result);
+    fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, ctx.password, { unquoted: true }));
+    const bad = runTool(kind.check(inst));
+    const said = bad.out.split('\n').filter((l) => !/syntax is ok|test failed|^\s*$/i.test(l)).slice(0, 2).join(' / ').slice(0, 200);
+    report(`${id} refuses it unquoted`, bad.status !== 0 ? [] : [`status 0: ${bad.out}`], result, ` (status ${bad.status}: ${said})`);
+  } finally {
+    fs.writeFileSync(kind.snippet, ctx.shipped[inst.server]);
+  }
+}
+
 // ---------- main ----------
 
 async function runInstance(ctx, server, node) {
   const { work, program, password } = ctx;
   const dir = path.join(work, `${server}-${node}`);
-  fs.mkdirSync(dir, { mode: 0o755 });
-  const inst = { dir, program, conf: path.join(dir, server + '.conf') };
+  fs.mkdirSync(path.join(dir, 'htdocs'), { recursive: true, mode: 0o755 });
+  const inst = { server, dir, program, conf: path.join(dir, server + '.conf') };
   const kind = SERVERS[server];
   if (kind.prepare) kind.prepare(inst);
   inst.port = await freePort();
   const pw = node === 'locked' ? password : '';
+  const result = { server, node, port: inst.port, failed: 0, added: new Set(), statuses: new Set() };
 
   const sitePath = kind.snippet;
   const shipped = ctx.shipped[server];
-  fs.writeFileSync(sitePath, node === 'shipped' ? shipped : operatorEdit(shipped, sitePath, ctx.home, pw));
+  if (node === 'locked') {
+    const have = protection(sitePath);
+    const want = kind.protect;
+    report(`${server}: the package keeps the snippet ${showProtection(want)}`,
+      showProtection(have) === showProtection(want) ? [] : [`it is ${showProtection(have)}`], result);
+  }
+  // With a password, the snippet's line that keeps pwd= out of the access
+  // log is uncommented too.
+  fs.writeFileSync(sitePath, node === 'shipped' ? shipped
+    : operatorEdit(shipped, sitePath, ctx.home, pw, { nolog: node === 'locked' && kind.nolog }));
   const base = fs.readFileSync(path.join(HERE, server + '.conf'), 'utf8');
   fs.writeFileSync(inst.conf, base.replace(/@WORK@/g, dir).replace(/@PORT@/g, String(inst.port)).replace(/@SITE@/g, sitePath));
 
@@ -371,15 +568,17 @@ async function runInstance(ctx, server, node) {
   // As shipped, USERPROFILE is set empty: fcgiwrap's own HOME must not
   // take its place.
   const vars = { ZEM_PASSWORD: pw, USERPROFILE: node === 'shipped' ? '' : ctx.home };
-  const result = { server, node, port: inst.port, failed: 0, added: new Set(), statuses: new Set() };
+  const fill = (v) => v.replace('{password}', password).replace('{password_url}', encodeURIComponent(password))
+    .replace('{password_plus}', encodeURIComponent(password).replace(/%20/g, '+'));
   for (const c of ctx.cases.filter((x) => x.node === node)) {
     const headers = {};
-    for (const [k, v] of Object.entries(c.headers || {})) headers[k] = v.replace('{password}', password);
+    for (const [k, v] of Object.entries(c.headers || {})) headers[k] = fill(v);
+    const target = fill(c.target);
     const id = `${server} (${node} node): ${c.name}`;
     let errs;
     try {
-      const got = await request(inst.port, c.target, headers);
-      const want = direct(program, c.target, headers, vars);
+      const got = await request(inst.port, target, headers);
+      const want = direct(program, target, headers, vars);
       const r = compare(c, got, want);
       if (c.error && !got.body.includes(`"error":"${c.error}"`)) r.errs.push(`the reply is not the ${c.error} refusal`);
       errs = r.errs;
@@ -389,6 +588,13 @@ async function runInstance(ctx, server, node) {
       errs = [String(e && e.stack || e)];
     }
     report(id, errs, result);
+  }
+
+  try {
+    await around(ctx, inst, node, vars, result);
+    if (node === 'shipped') await programRemoved(inst, kind, result);
+  } catch (e) {
+    report(`${server} (${node} node): around the snippet`, [String(e && e.stack || e)], result);
   }
 
   const id = `${server} (${node} node): dashboard in Chromium`;
@@ -401,12 +607,24 @@ async function runInstance(ctx, server, node) {
     }
   }
 
+  if (node === 'locked') {
+    try {
+      await reload(ctx, inst, kind, mine[mine.length - 1], result);
+    } catch (e) {
+      report(`${server} (locked node): reload`, [String(e && e.stack || e)], result);
+    }
+  }
+
   for (const s of mine.reverse()) {
     const r = await stopSession(s);
     sessions.splice(sessions.indexOf(s), 1);
     const leftId = `${server} (${node} node): ${s.label} stopped, no process left`;
     const errs = r.left.map((p) => `left running: ${p.pid} ${p.cmd}`);
     report(leftId, errs, result, r.sig === 'SIGKILL' ? ' (needed SIGKILL)' : '');
+  }
+  if (node === 'locked') {
+    accessLog(inst, result);
+    unquoted(ctx, inst, kind, result);
   }
   return result;
 }
@@ -465,7 +683,7 @@ async function main() {
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
-  const ctx = { work, program, home, password: data.password, cases: data.cases, shipped, browser, expect };
+  const ctx = { work, program, home, password: data.password, cases: data.cases, around: data.around, shipped, browser, expect };
   const results = [];
   try {
     for (const server of servers) {

@@ -145,7 +145,7 @@ TEST_F(Dirs, RootUsageOnlyForDriveForm) {
       {"C:\\Users\\u", 0,
        "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,\"root_pct\":66.7",
        "50.0"},
-      {"1:odd", 0,
+      {"1:\\odd", 0,
        "\"root_total_bytes\":1000,\"root_used_bytes\":600,\"root_free_bytes\":400,\"root_pct\":66.7",
        "50.0"},
       {"\\\\server\\share", 0,
@@ -345,10 +345,49 @@ TEST_F(Dirs, UnlistableFolders) {
   EXPECT_EQ((std::vector<listed>{{"open", 7, true}, {"locked", 0, true}}), entries_of(body));
   EXPECT_EQ("false", field(body, "truncated"));
 
+  // A home that opens but cannot be listed is refused, not listed empty.
   fake.root_unlistable = 1;
-  body = dirs_body("home");
-  EXPECT_EQ("0", field(body, "count"));
-  EXPECT_EQ("false", field(body, "truncated"));
+  EXPECT_EQ("{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+                ",\"requested\":\"home\",\"message\":\"the home folder cannot be read\"}\n",
+            dirs_body("home"));
+}
+
+// A home that cannot be listed is refused with why, for the home listing
+// and for a sub folder alike (the home is opened first); an empty one is
+// listed.
+TEST_F(Dirs, HomeRefusals) {
+  struct home_case {
+    const char *home;
+    int reason;  // what the storage layer says of the home
+    const char *message;  // NULL: listed, count 0
+  } cases[] = {
+      {"C:\\Users\\u", BELOW_MISSING, "the home folder does not exist"},
+      {"C:\\Users\\u", BELOW_NOT_DIR, "the home folder is not a folder"},
+      {"C:\\Users\\u", BELOW_UNREADABLE, "the home folder cannot be read"},
+      {"Users\\u", 0, "the home folder's path is not absolute"},
+      {"C:Users", 0, "the home folder's path is not absolute"},
+      {"\\Users", 0, "the home folder's path is not absolute"},
+      {"\\\\server\\share", 0, nullptr},
+      {"C:\\Users\\u", 0, nullptr},
+  };
+  for (const home_case &c : cases) {
+    for (const char *sub : {"", "Music"}) {
+      fake_reset();
+      fake.home = c.home;
+      fake.root_reason = c.reason;
+      if (sub[0]) fake_add(-1, "Music", 0, 1);
+      std::string body = sub_body(sub);
+      if (c.message) {
+        EXPECT_EQ("{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
+                      ",\"requested\":\"home\",\"message\":\"" + c.message + "\"}\n",
+                  body) << c.home << " " << c.reason << " " << sub;
+        EXPECT_EQ(0, fake.below_opens) << "a sub below it is never looked at";
+      } else {
+        EXPECT_EQ("0", field(body, "count")) << c.home << " " << sub;
+        EXPECT_EQ("false", field(body, "truncated"));
+      }
+    }
+  }
 }
 
 TEST_F(Dirs, PathsOfAnyLength) {

@@ -20,6 +20,13 @@ const sub_case sub_cases[] = {
     {"Music/Rock/", SUB_OK, "Music/Rock"},
     {"a b/.hidden/..x/x..", SUB_OK, "a b/.hidden/..x/x.."},
     {"...", SUB_OK, "..."},
+    // Trailing dots and spaces are part of a name, on every platform: the
+    // folder of exactly that name is listed, or none.
+    {"x.", SUB_OK, "x."},
+    {"x ", SUB_OK, "x "},
+    {"x./y ", SUB_OK, "x./y "},
+    {"..../ ", SUB_OK, "..../ "},
+    {"x./", SUB_OK, "x."},
     {"M\xc3\xbasica/\xe6\x97\xa5", SUB_OK, "M\xc3\xbasica/\xe6\x97\xa5"},
     {"tab\there", SUB_OK, "tab\there"},
     {"/", SUB_INVALID, ""},
