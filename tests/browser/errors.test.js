@@ -193,6 +193,22 @@ describe('folders refusals', () => {
     await context.close();
   });
 
+  it('the real plugin with a home folder that does not exist: its message in the panel', async () => {
+    const missing = await h.startHost(['--plugin', h.PLUGIN, '--home', path.join(dir, 'no-such-home')]);
+    try {
+      const context = await browser.newContext();
+      const page = await context.newPage();
+      await page.goto(missing.url + '/plugin_disks');
+      await h.waitText(page, '#dirNote', 'unavailable: root_unavailable');
+      await h.waitText(page, '#dirEmpty', 'The home folder does not exist.');
+      assert.equal(await page.locator('#dirEmpty').isVisible(), true);
+      assert.equal(await page.locator('#largest').isHidden(), true);
+      await context.close();
+    } finally {
+      await missing.stop();
+    }
+  });
+
   it('a folder below home refused with a message: said with the way up', async () => {
     const context = await browser.newContext();
     const page = await context.newPage();
