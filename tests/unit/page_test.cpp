@@ -120,6 +120,15 @@ TEST(Page, AboutCardNamesTheCallsOfBothBuilds) {
   EXPECT_EQ(page.find("DriveStringsA"), std::string::npos);
 }
 
+// A password given in the page's address (?pwd=) must not travel on in
+// the Referer of the requests the browser makes by itself (its icon).
+TEST(Page, SendsNoReferrer) {
+  for (int embedded = 0; embedded <= 1; embedded++)
+    EXPECT_NE(page_bytes(embedded).find(
+                  "<meta name=\"referrer\" content=\"no-referrer\">"),
+              std::string::npos);
+}
+
 TEST(Page, ThreeScriptsAndOneStyleElement) {
   std::string page = page_bytes(0);
   EXPECT_EQ(count_of(page, "<script>"), 3u);
