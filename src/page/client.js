@@ -97,11 +97,12 @@ var EMPTY = $('dirEmpty').textContent;
 function subOf(name) { return SUB ? SUB + '/' + name : name; }
 /* A folder is offered when the plugin would take its path: no name it
    refuses (a backslash or colon, legal in a Linux name, on no build), and
-   within its length cap in UTF-8 bytes. */
-function drillable(name) {
-  if (typeof name !== 'string' || !name || name === '.' || name === '..' || /[\/\\:\0]/.test(name)) return false;
-  return new TextEncoder().encode(subOf(name)).length <= SUB_MAX;
-}
+   within its length cap in UTF-8 bytes. drillableSub asks the same of a
+   whole path in sub form ('' is home). */
+function nameOk(n) { return typeof n === 'string' && !!n && n !== '.' && n !== '..' && !/[\/\\:\0]/.test(n); }
+function fits(sub) { return new TextEncoder().encode(sub).length <= SUB_MAX; }
+function drillable(name) { return nameOk(name) && fits(subOf(name)); }
+function drillableSub(f) { return typeof f === 'string' && (!f || (f.split('/').every(nameOk) && fits(f))); }
 function go(sub) {
   SUB = sub;
   MOVED = true;
@@ -156,14 +157,22 @@ var PARTIAL = {
   cloud: 'cloud files not kept on this device were not opened',
   stalled: 'the file system stopped answering, so the walk was given up'
 };
+/* The words for a reason code; a code this page does not know still reads
+   as partial. */
 function why(reason) {
   return Object.prototype.hasOwnProperty.call(PARTIAL, reason) ? PARTIAL[reason] : 'not every file was counted';
 }
+/* A reply's partial field: the reason, or '' for a whole total (null or absent). */
 function partialOf(v) { return typeof v === 'string' && v ? v : ''; }
+/* A count with thousands separators; a dash when the reply has none. */
 function count(n) { return n == null ? DASH : num(n).toLocaleString('en-US'); }
 /* A cell (or note) text that may be a lower bound: "\u2265 1.5 GB". */
 function atLeast(text, reason) { return reason && text !== DASH ? '\u2265 ' + text : text; }
+/* Text for screen readers only. */
 function hidden(t) { return el('span', 'sr', t); }
+/* A cell of class c holding text, marked as a lower bound when reason is
+   set: the reason on hover, and spoken too when asked (once per row is
+   enough for a screen reader). */
 function amountCell(c, text, reason, spoken) {
   var td = el('td', c, atLeast(text, reason));
   if (reason && text !== DASH) {
@@ -183,6 +192,8 @@ function ago(stamp, now) {
   steps.forEach(function (x) { if (s >= x[0]) { n = Math.floor(s / x[0]); unit = x[1]; } });
   return unit ? n + ' ' + unit + (n === 1 ? '' : 's') + ' ago' : 'just now';
 }
+/* A cell of class c with the age of stamp at now; a dash when the stamp is
+   absent or unreadable. */
 function modifiedCell(stamp, now, c) {
   var td = el('td', c);
   if (typeof stamp !== 'string' || !isFinite(Date.parse(stamp))) { td.textContent = DASH; return td; }
@@ -201,6 +212,7 @@ function folderOf(d) {
   var sep = d.platform === 'windows' ? '\\' : '/';
   return root + (root.slice(-1) === sep ? '' : sep) + sub.split('/').join(sep);
 }
+/* The reply's own time (its utc) in milliseconds, else the browser's. */
 function replyTime(d) {
   var t = Date.parse(d.utc);
   return isFinite(t) ? t : Date.now();
@@ -224,6 +236,7 @@ function sorted(list) {
     return x === y ? a[1] - b[1] : (x < y ? -SORT_DIR : SORT_DIR);
   }).map(function (p) { return p[0]; });
 }
+/* aria-sort on the heading the rows are sorted by, on no other. */
 function drawSorters() {
   SORTERS.forEach(function (th) {
     if (th.getAttribute('data-sort') === SORT) th.setAttribute('aria-sort', SORT_DIR < 0 ? 'descending' : 'ascending');
@@ -240,6 +253,8 @@ SORTERS.forEach(function (th) {
   });
 });
 
+/* Fills the table body from a successful reply, in the order chosen;
+   returns the number of rows. */
 function drawRows(d) {
   var list = Array.isArray(d.entries) ? d.entries : [], now = replyTime(d);
   var whole = num(d.folder_bytes);
@@ -307,13 +322,10 @@ function drawNote(d, listed) {
    file's folder is a way to drill there. The first LG_FEW are shown until
    all are asked for; that choice stays across polls and folders. */
 var LARGEST = $('largest'), LG_FEW = 10, LG_ALL = false;
+/* A folder in sub form as the breadcrumb writes it. */
 function folderLabel(f) { return f ? 'HOME / ' + f.split('/').join(' / ') : 'HOME'; }
-function drillableSub(f) {
-  if (typeof f !== 'string') return false;
-  if (!f) return true;
-  return f.split('/').every(function (n) { return n && n !== '.' && n !== '..' && !/[\\:\0]/.test(n); }) &&
-    new TextEncoder().encode(f).length <= SUB_MAX;
-}
+/* Fills the card from a successful home reply with the list; hides it for
+   anything else (a refusal, the workspace root, a program without it). */
 function drawLargest(d) {
   var list = d && Array.isArray(d.largest) ? d.largest : null;
   LARGEST.hidden = list === null || ROOT !== 'home';
