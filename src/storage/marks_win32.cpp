@@ -75,7 +75,7 @@ typedef BOOL(WINAPI *add_sid_fn)(HANDLE *, PSID);
 typedef HANDLE(WINAPI *create_ns_fn)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
 typedef HANDLE(WINAPI *open_ns_fn)(LPVOID, LPCWSTR);
 
-// kernel32's function name, or NULL where the system has none.
+// The function name of kernel32, or NULL where the system has none.
 void (*kernel32_fn(const char *name))(void) {
   return (void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
                                         name);
@@ -87,10 +87,10 @@ void (*kernel32_fn(const char *name))(void) {
 void open_namespace(void) {
   if (ns_tried) return;
   ns_tried = 1;
-  create_bd_fn create_bd = (create_bd_fn)kernel32_fn("CreateBoundaryDescriptorW");
-  add_sid_fn add_sid = (add_sid_fn)kernel32_fn("AddSIDToBoundaryDescriptor");
-  create_ns_fn create_ns = (create_ns_fn)kernel32_fn("CreatePrivateNamespaceW");
-  open_ns_fn open_ns = (open_ns_fn)kernel32_fn("OpenPrivateNamespaceW");
+  auto create_bd = (create_bd_fn)kernel32_fn("CreateBoundaryDescriptorW");
+  auto add_sid = (add_sid_fn)kernel32_fn("AddSIDToBoundaryDescriptor");
+  auto create_ns = (create_ns_fn)kernel32_fn("CreatePrivateNamespaceW");
+  auto open_ns = (open_ns_fn)kernel32_fn("OpenPrivateNamespaceW");
   if (!create_bd || !add_sid || !create_ns || !open_ns) return;
   // The descriptor is a little of the process's heap, left to its end.
   HANDLE boundary = create_bd(L"plugin_disks", 0);
