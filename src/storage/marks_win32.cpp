@@ -1,15 +1,38 @@
 // The storage layer on Windows: marks of calls stuck in the system.
 //
-// A mark is a named event in the session's Local\ namespace, named after
-// the user's SID and the key of what was asked, and created with the user
-// as its owner. The name lives exactly as long as a handle to it is open,
-// and the system closes every handle of a process when it ends, however
-// it ends: nothing is left to clean up. The process left holding a stuck
-// call does not terminate itself; it closes its reply and waits for the
-// call, holding the mark until the call returns (marks_hold_to_end). Any
-// process of the session may create any name; a request believes a mark
-// only when the event's owner is its own user, which another user cannot
-// set.
+// A mark is a named event, named after the key of what was asked and
+// created with the user as its owner. The name lives exactly as long as a
+// handle to it is open, and the system closes every handle of a process
+// when it ends, however it ends: nothing is left to clean up. The process
+// left holding a stuck call does not terminate itself; it closes its reply
+// and waits for the call, holding the mark until the call returns
+// (marks_hold_to_end).
+//
+// A name in the session's Local\ namespace can be created by any process
+// of the session, whatever its user: another user (a service, another
+// application pool) could create our names first, and a stuck call of
+// ours would then hold no mark, so that every later request would start
+// it again. The marks therefore live in a private namespace of the user
+// ("plugin_disks.<session>\<kind>.<key>"), whose boundary holds the
+// user's SID. The rules relied on, as Microsoft documents them: "the
+// caller must be within the specified boundary for the create operation
+// to succeed" (only a process running as the user is within a boundary
+// that holds the user's SID), and a namespace is identified by its name
+// and boundary together, so one that another user creates under the same
+// name is another namespace. Any process may open an existing namespace
+// "unless the creator restricts access to the namespace" with its
+// security descriptor: ours grants access to the user alone. The
+// namespace is created or opened once per process, and its handle is kept
+// to the process's end.
+//
+// Where there is no private namespace (Wine 8 has none:
+// CreateBoundaryDescriptorW is a stub that returns NULL, and the other
+// calls are not exported at all, so they are looked up, never imported),
+// marks are taken as before in Local\, as
+// "Local\plugin_disks.<user SID>.<kind>.<key>". Requests look in both
+// places. Wherever a mark is found, it is believed only when the event's
+// owner is the calling user, which another user cannot set: a mark of
+// another user hides nothing.
 
 #include "storage/marks_win32.h"
 
@@ -43,10 +66,73 @@ int know_user(void) {
   return 1;
 }
 
-void name_of(char kind, uint64_t dev, const char *path, char *name, size_t cap) {
+// The user's private namespace: its alias, "" when it cannot be had.
+char ns_alias[32];
+int ns_tried;
+
+typedef HANDLE(WINAPI *create_bd_fn)(LPCWSTR, ULONG);
+typedef BOOL(WINAPI *add_sid_fn)(HANDLE *, PSID);
+typedef HANDLE(WINAPI *create_ns_fn)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+typedef HANDLE(WINAPI *open_ns_fn)(LPVOID, LPCWSTR);
+
+// The function name of kernel32, or NULL where the system has none.
+void (*kernel32_fn(const char *name))(void) {
+  return (void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                        name);
+}
+
+// Creates or opens the user's private namespace for this session, once
+// (the user must be known). Sets ns_alias on success; leaves it "" when
+// the system has no private namespaces or any step fails.
+void open_namespace(void) {
+  if (ns_tried) return;
+  ns_tried = 1;
+  auto create_bd = (create_bd_fn)kernel32_fn("CreateBoundaryDescriptorW");
+  auto add_sid = (add_sid_fn)kernel32_fn("AddSIDToBoundaryDescriptor");
+  auto create_ns = (create_ns_fn)kernel32_fn("CreatePrivateNamespaceW");
+  auto open_ns = (open_ns_fn)kernel32_fn("OpenPrivateNamespaceW");
+  if (!create_bd || !add_sid || !create_ns || !open_ns) return;
+  // The descriptor is a little of the process's heap, left to its end.
+  HANDLE boundary = create_bd(L"plugin_disks", 0);
+  if (!boundary || !add_sid(&boundary, user_sid)) return;
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  char alias[sizeof ns_alias] = "";
+  snprintf(alias, sizeof alias, "plugin_disks.%lu", (unsigned long)session);
+  WCHAR walias[sizeof alias];
+  for (size_t i = 0; i < sizeof alias; i++) walias[i] = (WCHAR)alias[i];
+  // Owned by the user, and opened by the user alone.
+  char sddl[2 * sizeof sid_text + 32];
+  snprintf(sddl, sizeof sddl, "O:%sD:P(A;;GA;;;%s)", sid_text, sid_text);
+  PSECURITY_DESCRIPTOR sd;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          sddl, SDDL_REVISION_1, &sd, NULL))
+    return;
+  SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+  HANDLE ns = NULL;
+  // Another of our processes may create it first (then it is opened), or
+  // end and take it with it between the two calls (then again).
+  for (int i = 0; i < 4 && !ns; i++) {
+    ns = create_ns(&sa, boundary, walias);
+    if (ns || GetLastError() != ERROR_ALREADY_EXISTS) break;
+    ns = open_ns(boundary, walias);
+  }
+  LocalFree(sd);
+  if (ns) snprintf(ns_alias, sizeof ns_alias, "%s", alias);  // kept open
+}
+
+// The names of a mark, the one to take first: in the user's private
+// namespace when there is one, then in Local\. Returns how many (1 or 2).
+int names_of(char kind, uint64_t dev, const char *path, char names[2][320]) {
   char key[MARK_KEY_LEN];
   mark_key(kind, dev, path, key);
-  snprintf(name, cap, "Local\\plugin_disks.%s.%c.%s", sid_text, key[0], key + 2);
+  open_namespace();
+  int n = 0;
+  if (ns_alias[0])
+    snprintf(names[n++], 320, "%s\\%c.%s", ns_alias, key[0], key + 2);
+  snprintf(names[n++], 320, "Local\\plugin_disks.%s.%c.%s", sid_text, key[0],
+           key + 2);
+  return n;
 }
 
 int owned_by_user(HANDLE h) {
@@ -68,19 +154,22 @@ int n_waiting;
 
 int mark_held(char kind, uint64_t dev, const char *path) {
   if (!know_user()) return 0;
-  char name[320];
-  name_of(kind, dev, path, name, sizeof name);
-  HANDLE h = OpenEventA(READ_CONTROL | SYNCHRONIZE, FALSE, name);
-  if (!h) return 0;
-  int held = owned_by_user(h);
-  CloseHandle(h);
-  return held;
+  char names[2][320];
+  int n = names_of(kind, dev, path, names);
+  for (int i = 0; i < n; i++) {
+    HANDLE h = OpenEventA(READ_CONTROL | SYNCHRONIZE, FALSE, names[i]);
+    if (!h) continue;
+    int held = owned_by_user(h);
+    CloseHandle(h);
+    if (held) return 1;
+  }
+  return 0;
 }
 
 HANDLE mark_take(char kind, uint64_t dev, const char *path) {
   if (!know_user()) return NULL;
-  char name[320];
-  name_of(kind, dev, path, name, sizeof name);
+  char names[2][320];
+  int n = names_of(kind, dev, path, names);
   // The default access of the user's token; the owner set to the user
   // (the token's default owner may be a group such as Administrators).
   SECURITY_DESCRIPTOR sd;
@@ -88,12 +177,15 @@ HANDLE mark_take(char kind, uint64_t dev, const char *path) {
       !SetSecurityDescriptorOwner(&sd, user_sid, FALSE))
     return NULL;
   SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
-  HANDLE h = CreateEventA(&sa, TRUE, FALSE, name);
-  if (h && GetLastError() == ERROR_ALREADY_EXISTS && !owned_by_user(h)) {
-    CloseHandle(h);  // someone else's name: ours cannot be marked
-    return NULL;
+  for (int i = 0; i < n; i++) {
+    HANDLE h = CreateEventA(&sa, TRUE, FALSE, names[i]);
+    if (h && GetLastError() == ERROR_ALREADY_EXISTS && !owned_by_user(h)) {
+      CloseHandle(h);  // someone else's name: ours cannot be marked there
+      h = NULL;
+    }
+    if (h) return h;
   }
-  return h;
+  return NULL;
 }
 
 void mark_until_ended(HANDLE thread, HANDLE mark) {
