@@ -293,9 +293,9 @@ function homeProblem(dir) {
   if (!dir) return '';
   let st;
   try { st = fs.statSync(dir); } catch (e) {
-    return 'home folder does not exist: ' + dir + ' (its listing will be empty)';
+    return 'home folder does not exist: ' + dir + ' (the breakdown will refuse it)';
   }
-  return st.isDirectory() ? '' : 'home folder is not a folder: ' + dir + ' (its listing will be empty)';
+  return st.isDirectory() ? '' : 'home folder is not a folder: ' + dir + ' (the breakdown will refuse it)';
 }
 
 function main() {

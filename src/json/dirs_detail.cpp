@@ -23,8 +23,11 @@ static void note_time(tree_sum *sum, int has_mtime, int64_t mtime) {
 
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum) {
   uint64_t disk = item->disk_size;
-  // Each further name of a hard-linked file takes nothing more.
-  if (item->links > 1 && item->file_id &&
+  // Each further name of a hard-linked file takes nothing more. Where the
+  // link count is not told (Windows' listing gives ids but no counts),
+  // every file with an id is remembered: a walk counts at most
+  // MAX_SCAN_ENTRIES files, fewer than the table holds.
+  if ((item->links > 1 || item->links == 0) && item->file_id &&
       links_seen_check(&d->links, item->dev_id, item->file_id))
     disk = 0;
   sum->disk_bytes = add_sat(sum->disk_bytes, disk);

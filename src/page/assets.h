@@ -24,6 +24,7 @@ PAGE_ASSET(page_top_html)           // top bar
 PAGE_ASSET(page_card_summary_html)  // storage summary card
 PAGE_ASSET(page_card_mounts_html)   // mounted filesystems card
 PAGE_ASSET(page_card_dirs_html)     // folder breakdown card
+PAGE_ASSET(page_card_largest_html)  // largest files card
 PAGE_ASSET(page_card_about_html)    // about card
 PAGE_ASSET(page_direct_html)        // direct-open line
 PAGE_ASSET(page_script_start_html)  // <script>, LF, (function(){, LF

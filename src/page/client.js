@@ -93,14 +93,16 @@ function renderMounts(m) {
 /* Drilling down: a folder row of HOME opens that folder; the breadcrumb
    beside the heading goes back to any level above it. */
 var CRUMBS = document.querySelector('.crumbs'), GONE = document.querySelector('.gone');
+var EMPTY = $('dirEmpty').textContent;
 function subOf(name) { return SUB ? SUB + '/' + name : name; }
 /* A folder is offered when the plugin would take its path: no name it
    refuses (a backslash or colon, legal in a Linux name, on no build), and
-   within its length cap in UTF-8 bytes. */
-function drillable(name) {
-  if (typeof name !== 'string' || !name || name === '.' || name === '..' || /[\/\\:\0]/.test(name)) return false;
-  return new TextEncoder().encode(subOf(name)).length <= SUB_MAX;
-}
+   within its length cap in UTF-8 bytes. drillableSub asks the same of a
+   whole path in sub form ('' is home). */
+function nameOk(n) { return typeof n === 'string' && !!n && n !== '.' && n !== '..' && !/[\/\\:\0]/.test(n); }
+function fits(sub) { return new TextEncoder().encode(sub).length <= SUB_MAX; }
+function drillable(name) { return nameOk(name) && fits(subOf(name)); }
+function drillableSub(f) { return typeof f === 'string' && (!f || (f.split('/').every(nameOk) && fits(f))); }
 function go(sub) {
   SUB = sub;
   MOVED = true;
@@ -146,29 +148,119 @@ GONE.querySelector('button').addEventListener('click', function () {
   go(SUB.split('/').slice(0, -1).join('/'));
 });
 
-function renderDirs(d, ok) {
-  $('rows').textContent = '';
-  GONE.classList.add('hide');
-  if (!ok) {
-    var err = d && d.error ? String(d.error) : '';
-    if (SUB && /^sub_/.test(err)) {
-      /* The folder shown went away, or became something not listed: said
-         here, with the way up. Nothing is asked in return; a poll asks for
-         the same folder once per tick, as for any folder. */
-      GONE.firstChild.textContent = err === 'sub_not_found' || err === 'sub_not_folder'
-        ? 'This folder no longer exists.' : 'This folder cannot be listed (' + err + ').';
-      GONE.classList.remove('hide');
-      $('dirEmpty').classList.add('hide');
-    } else {
-      $('dirEmpty').classList.remove('hide');
-    }
-    txt('dirNote', err ? 'unavailable: ' + err : 'unavailable');
-    placeFocus();
-    return;
+/* Totals the walk could not finish: shown as "at least", with the reason
+   in words on hover and for screen readers. */
+var PARTIAL = {
+  depth: 'folders deeper than the walk\'s depth limit were not counted',
+  entry_cap: 'the walk stopped at its limit of entries looked at',
+  unreadable: 'a folder inside could not be read',
+  cloud: 'cloud files not kept on this device were not opened',
+  stalled: 'the file system stopped answering, so the walk was given up'
+};
+/* The words for a reason code; a code this page does not know still reads
+   as partial. */
+function why(reason) {
+  return Object.prototype.hasOwnProperty.call(PARTIAL, reason) ? PARTIAL[reason] : 'not every file was counted';
+}
+/* A reply's partial field: the reason, or '' for a whole total (null or absent). */
+function partialOf(v) { return typeof v === 'string' && v ? v : ''; }
+/* A count with thousands separators; a dash when the reply has none. */
+function count(n) { return n == null ? DASH : num(n).toLocaleString('en-US'); }
+/* A cell (or note) text that may be a lower bound: "\u2265 1.5 GB". */
+function atLeast(text, reason) { return reason && text !== DASH ? '\u2265 ' + text : text; }
+/* Text for screen readers only. */
+function hidden(t) { return el('span', 'sr', t); }
+/* A cell of class c holding text, marked as a lower bound when reason is
+   set: the reason on hover, and spoken too when asked (once per row is
+   enough for a screen reader). */
+function amountCell(c, text, reason, spoken) {
+  var td = el('td', c, atLeast(text, reason));
+  if (reason && text !== DASH) {
+    td.title = 'At least: ' + why(reason);
+    if (spoken) td.appendChild(hidden(' (at least: ' + why(reason) + ')'));
   }
-  var list = Array.isArray(d.entries) ? d.entries : [];
-  list.forEach(function (e) {
-    var tr = el('tr');
+  return td;
+}
+/* "3 months ago" from a stamp like utc's, measured from the reply's own
+   time; the full stamp on hover and for screen readers. */
+function ago(stamp, now) {
+  var s = Math.floor((now - Date.parse(stamp)) / 1000);
+  if (!isFinite(s)) return DASH;
+  if (s < 0) return 'in the future';
+  var steps = [[60, 'minute'], [3600, 'hour'], [86400, 'day'], [30 * 86400, 'month'], [365 * 86400, 'year']];
+  var n = 0, unit = '';
+  steps.forEach(function (x) { if (s >= x[0]) { n = Math.floor(s / x[0]); unit = x[1]; } });
+  return unit ? n + ' ' + unit + (n === 1 ? '' : 's') + ' ago' : 'just now';
+}
+/* A cell of class c with the age of stamp at now; a dash when the stamp is
+   absent or unreadable. */
+function modifiedCell(stamp, now, c) {
+  var td = el('td', c);
+  if (typeof stamp !== 'string' || !isFinite(Date.parse(stamp))) { td.textContent = DASH; return td; }
+  var full = stamp.replace('T', ' ').replace('Z', ' UTC'), t = el('time', '', ago(stamp, now));
+  t.setAttribute('datetime', stamp);
+  t.title = full;
+  td.appendChild(t);
+  td.appendChild(hidden(' (' + full + ')'));
+  return td;
+}
+/* The folder listed: the home path, then the names of sub with the
+   platform's separator. */
+function folderOf(d) {
+  var root = d.root == null ? '' : String(d.root), sub = typeof d.sub === 'string' ? d.sub : '';
+  if (!sub) return root;
+  var sep = d.platform === 'windows' ? '\\' : '/';
+  return root + (root.slice(-1) === sep ? '' : sep) + sub.split('/').join(sep);
+}
+/* The reply's own time (its utc) in milliseconds, else the browser's. */
+function replyTime(d) {
+  var t = Date.parse(d.utc);
+  return isFinite(t) ? t : Date.now();
+}
+/* A reply's message as a sentence for the panel. */
+function sentence(m) {
+  m = String(m);
+  return m.charAt(0).toUpperCase() + m.slice(1) + (/[.!?]$/.test(m) ? '' : '.');
+}
+
+/* Sorting in the browser: '' keeps the reply's order; otherwise the listed
+   rows by that field, largest first (dir -1) or smallest first (dir 1),
+   ties in reply order. The last drawn reply is kept to sort it again. */
+var SORT = '', SORT_DIR = -1, SHOWN = null;
+var SORTERS = Array.prototype.slice.call(document.querySelectorAll('th[data-sort]'));
+function sorted(list) {
+  if (!SORT) return list;
+  var key = function (e) { return e && e[SORT] != null ? num(e[SORT]) : -1; };
+  return list.map(function (e, i) { return [e, i]; }).sort(function (a, b) {
+    var x = key(a[0]), y = key(b[0]);
+    return x === y ? a[1] - b[1] : (x < y ? -SORT_DIR : SORT_DIR);
+  }).map(function (p) { return p[0]; });
+}
+/* aria-sort on the heading the rows are sorted by, on no other. */
+function drawSorters() {
+  SORTERS.forEach(function (th) {
+    if (th.getAttribute('data-sort') === SORT) th.setAttribute('aria-sort', SORT_DIR < 0 ? 'descending' : 'ascending');
+    else th.removeAttribute('aria-sort');
+  });
+}
+SORTERS.forEach(function (th) {
+  th.querySelector('button').addEventListener('click', function () {
+    var k = th.getAttribute('data-sort');
+    SORT_DIR = SORT === k ? -SORT_DIR : -1;
+    SORT = k;
+    drawSorters();
+    if (SHOWN) drawRows(SHOWN);
+  });
+});
+
+/* Fills the table body from a successful reply, in the order chosen;
+   returns the number of rows. */
+function drawRows(d) {
+  var list = Array.isArray(d.entries) ? d.entries : [], now = replyTime(d);
+  var whole = num(d.folder_bytes);
+  $('rows').textContent = '';
+  sorted(list).forEach(function (e) {
+    var tr = el('tr'), reason = partialOf(e.partial);
     if (ROOT === 'home' && e.is_dir === true && drillable(e.name)) {
       var nm = el('td', 'nm'), b = el('button', '', e.name), to = subOf(e.name);
       b.type = 'button';
@@ -179,23 +271,147 @@ function renderDirs(d, ok) {
     } else {
       tr.appendChild(el('td', 'nm', e.name));
     }
-    tr.appendChild(el('td', 'num', bytes(e.bytes)));
+    tr.appendChild(amountCell('num', bytes(e.bytes), reason, true));
+    tr.appendChild(amountCell('num', bytes(e.disk_bytes), reason, false));
+    /* The entry's part of the folder listed, as a bar and a number. */
+    var part = el('td', 'num part');
+    if (d.folder_bytes == null) {
+      part.textContent = DASH;
+    } else {
+      var p = whole > 0 ? Math.min(100, Math.max(0, num(e.bytes) / whole * 100)) : 0;
+      var bar = el('span', 'pbar'), fill = el('span', 'fill');
+      bar.setAttribute('aria-hidden', 'true');
+      fill.style.width = p + '%';
+      bar.appendChild(fill);
+      part.appendChild(bar);
+      part.appendChild(el('span', '', p.toFixed(1) + '%'));
+    }
+    tr.appendChild(part);
     tr.appendChild(el('td', 'num', num(e.pct).toFixed(1) + '%'));
+    tr.appendChild(amountCell('num hide-sm', count(e.items), reason, false));
+    tr.appendChild(modifiedCell(e.modified, now, 'num hide-sm'));
     tr.appendChild(el('td', 'num hide-sm', e.is_dir === true ? 'dir' : 'file'));
     $('rows').appendChild(tr);
   });
-  $('dirEmpty').classList.toggle('hide', list.length > 0);
-  txt('dirNote', d.root + DOT + bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes) +
-    DOT + list.length + ' entries' + DOT + d.scan_ms + ' ms' + (d.truncated === true ? DOT + 'truncated' : ''));
+  return list.length;
+}
+
+/* The note under the heading: the folder shown, its totals when the reply
+   has them (else the listed count, as older programs answer), the volume,
+   the time taken. */
+function drawNote(d, listed) {
+  var reason = partialOf(d.folder_partial), detail = d.folder_bytes != null, parts = [folderOf(d)];
+  if (detail) {
+    parts.push(atLeast(bytes(d.folder_bytes), reason), atLeast(bytes(d.folder_disk_bytes), reason) + ' on disk',
+      atLeast(count(d.folder_items), reason) + ' entries');
+  }
+  parts.push(bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes));
+  if (!detail) parts.push(listed + ' entries');
+  parts.push(d.scan_ms + ' ms');
+  if (d.truncated === true) parts.push('truncated');
+  txt('dirNote', parts.join(DOT));
+  if (reason) {
+    $('dirNote').title = 'At least: ' + why(reason);
+    $('dirNote').appendChild(hidden(' (these totals are at least: ' + why(reason) + ')'));
+  } else {
+    $('dirNote').removeAttribute('title');
+  }
+}
+
+/* The largest files below the folder shown, when the reply has them; each
+   file's folder is a way to drill there. The first LG_FEW are shown until
+   all are asked for; that choice stays across polls and folders. */
+var LARGEST = $('largest'), LG_FEW = 10, LG_ALL = false;
+/* A folder in sub form as the breadcrumb writes it. */
+function folderLabel(f) { return f ? 'HOME / ' + f.split('/').join(' / ') : 'HOME'; }
+/* Fills the card from a successful home reply with the list; hides it for
+   anything else (a refusal, the workspace root, a program without it). */
+function drawLargest(d) {
+  var list = d && Array.isArray(d.largest) ? d.largest : null;
+  LARGEST.hidden = list === null || ROOT !== 'home';
+  $('lgRows').textContent = '';
+  if (LARGEST.hidden) return;
+  var now = replyTime(d), reason = partialOf(d.largest_partial);
+  (LG_ALL ? list : list.slice(0, LG_FEW)).forEach(function (f) {
+    var tr = el('tr'), nm = el('td', 'nm', f.name), where = el('td', 'nm');
+    var links = num(f.links);
+    if (links > 1) {
+      var tag = el('span', 'tag', 'linked \u00d7' + links);
+      tag.title = links + ' links to this file: deleting it here alone frees nothing';
+      nm.appendChild(document.createTextNode(' '));
+      nm.appendChild(tag);
+      nm.appendChild(hidden(' (deleting it here alone frees nothing)'));
+    }
+    if (typeof f.folder === 'string' && f.folder !== SUB && drillableSub(f.folder)) {
+      var b = el('button', '', folderLabel(f.folder)), to = f.folder;
+      b.type = 'button';
+      b.addEventListener('click', function () { go(to); });
+      where.appendChild(b);
+    } else {
+      where.textContent = typeof f.folder === 'string' ? folderLabel(f.folder) : DASH;
+    }
+    tr.appendChild(nm);
+    tr.appendChild(where);
+    tr.appendChild(el('td', 'num', bytes(f.bytes)));
+    tr.appendChild(el('td', 'num', bytes(f.disk_bytes)));
+    tr.appendChild(modifiedCell(f.modified, now, 'num hide-sm'));
+    $('lgRows').appendChild(tr);
+  });
+  txt('lgNote', folderOf(d));
+  $('lgMore').classList.toggle('hide', list.length <= LG_FEW);
+  txt('lgMore', LG_ALL ? 'Show the first ' + LG_FEW : 'Show all ' + list.length);
+  $('lgEmpty').classList.toggle('hide', list.length > 0);
+  $('lgPartial').classList.toggle('hide', !reason);
+  txt('lgPartial', reason ? 'Not every file below this folder was looked at (' + why(reason) +
+    '), so larger files may be missing from this list.' : '');
+}
+
+$('lgMore').addEventListener('click', function () {
+  LG_ALL = !LG_ALL;
+  drawLargest(SHOWN);
+});
+
+function renderDirs(d, ok) {
+  $('rows').textContent = '';
+  GONE.classList.add('hide');
+  SHOWN = null;
+  drawLargest(ok ? d : null);
+  if (!ok) {
+    var err = d && d.error ? String(d.error) : '';
+    var msg = d && typeof d.message === 'string' && d.message ? sentence(d.message) : '';
+    if (SUB && /^sub_/.test(err)) {
+      /* The folder shown went away, or became something not listed: said
+         here, with the way up. Nothing is asked in return; a poll asks for
+         the same folder once per tick, as for any folder. */
+      GONE.firstChild.textContent = (err === 'sub_not_found' || err === 'sub_not_folder'
+        ? 'This folder no longer exists.' : 'This folder cannot be listed (' + err + ').') + (msg ? ' ' + msg : '');
+      GONE.classList.remove('hide');
+      $('dirEmpty').classList.add('hide');
+    } else {
+      txt('dirEmpty', msg || EMPTY);
+      $('dirEmpty').classList.remove('hide');
+    }
+    $('dirNote').removeAttribute('title');
+    txt('dirNote', err ? 'unavailable: ' + err : 'unavailable');
+    placeFocus();
+    return;
+  }
+  SHOWN = d;
+  var listed = drawRows(d);
+  txt('dirEmpty', EMPTY);
+  $('dirEmpty').classList.toggle('hide', listed > 0);
+  drawNote(d, listed);
   placeFocus();
 }
 
-/* The folders of ROOT, falling back once from "workspace" to "home". A reply
-   that arrives after another root was chosen is dropped, not drawn. */
+/* The folders of ROOT, falling back once from "workspace" to "home", with
+   the detail fields (on-disk sizes, item counts, times, the largest files;
+   a program without them answers as before). A reply that arrives after
+   another root was chosen is dropped, not drawn. */
 function loadDirs(fallbackDone) {
   var asked = ROOT, sub = SUB;
   return getJSON(withCtx(base('dirs')) + '&root=' + encodeURIComponent(asked) +
-    (sub ? '&sub=' + encodeURIComponent(sub) : '')).then(function (d) {
+    (sub ? '&sub=' + encodeURIComponent(sub) : '') + '&detail=1').then(function (d) {
     if (asked !== ROOT || sub !== SUB) return;
     if (d && d.error === 'root_unavailable' && asked === 'workspace' && !fallbackDone) {
       ROOT = 'home';

@@ -23,6 +23,7 @@ set(PAGE_ASSETS
   card_summary.html
   card_mounts.html
   card_dirs.html
+  card_largest.html
   card_about.html
   direct.html
   script_start.html

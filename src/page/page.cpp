@@ -18,16 +18,16 @@ struct piece {
 
 #define PIECE(sym) {sym, &sym##_len}
 
-// Pieces 2 to 10 of the page: document start to the About card.
+// The page up to the About card: document start, head, top bar and cards.
 static const piece before_direct[] = {
     PIECE(page_doc_start_html),  PIECE(page_theme_first_js),   PIECE(page_head_mid_html),
     PIECE(page_theme_css),       PIECE(page_page_css),         PIECE(page_head_end_html),
     PIECE(page_bridge_js),       PIECE(page_body_start_html),  PIECE(page_top_html),
     PIECE(page_card_summary_html), PIECE(page_card_mounts_html), PIECE(page_card_dirs_html),
-    PIECE(page_card_about_html),
+    PIECE(page_card_largest_html), PIECE(page_card_about_html),
 };
 
-// Pieces 12 and 13: the client script and the document end.
+// After the direct-open line: the client script and the document end.
 static const piece after_direct[] = {
     PIECE(page_script_start_html),
     PIECE(page_client_js),

@@ -178,7 +178,9 @@ void to_item(const win_dir *d, const FILE_ID_BOTH_DIR_INFO *e, dir_item *item) {
   if (!item->is_dir && item->reparse_tag == TAG_WOF)
     item->disk_size = wof_disk_size(d, e, item->disk_size);
   item->dev_id = d->dev;
-  item->file_id = (uint64_t)e->FileId.QuadPart;
+  // An id that does not fit 64 bits (ReFS) is given as all ones: not told.
+  uint64_t id = (uint64_t)e->FileId.QuadPart;
+  item->file_id = id == ~(uint64_t)0 ? 0 : id;
   item->links = 0;  // the listing does not tell a file's link count
   // A zero time is a file system that keeps none.
   item->has_mtime = e->LastWriteTime.QuadPart != 0;

@@ -176,7 +176,7 @@ describe('root buttons', () => {
     await t.page.click('#segRoot button[data-root="home"]');
     assert.deepEqual(await t.counts(), { mounts: 1, dirs: 2 });
     const last = await t.page.evaluate(() => window.__fetches[window.__fetches.length - 1].url);
-    assert.equal(last, '/plugin_disks?action=dirs&root=home');
+    assert.equal(last, '/plugin_disks?action=dirs&root=home&detail=1');
     assert.deepEqual(await t.page.$$eval('#segRoot button', (bs) => bs.map((b) => b.className)), ['', 'on']);
     await t.context.close();
   });
@@ -196,7 +196,7 @@ describe('root buttons', () => {
       }
       return h.json(route, h.dirsReply([h.entry('from-home', 1)], { root: '/home/t' }));
     });
-    const settled = page.waitForResponse((r) => h.actionOf(r.url()) === 'dirs' && r.url().endsWith('root=workspace'));
+    const settled = page.waitForResponse((r) => h.actionOf(r.url()) === 'dirs' && r.url().endsWith('root=workspace&detail=1'));
     await page.goto(h.HOST_URL + '/plugin_disks');
     await page.click('#segRoot button[data-root="home"]');
     await h.waitText(page, '#dirNote', /^\/home\/t/);

@@ -12,21 +12,6 @@ const path = require('node:path');
 const h = require('./helpers');
 const fixture = require('./fixture');
 
-const AXE = path.join(h.REPO, 'node_modules', 'axe-core', 'axe.min.js');
-
-// What axe-core 4.14 finds on the page before any drilling, with the five
-// drives of the machine it was measured on (served below, so that the
-// counts do not depend on the machine the test runs on): the fixed colours
-// of the theme (elements), the page without a main landmark, and the texts
-// outside any landmark (elements, outside the folder table's rows; each
-// listed row adds its own).
-const BASELINE = {
-  light: { 'color-contrast': 6, 'landmark-one-main': 1, region: 11 },
-  dark: { 'color-contrast': 38, 'landmark-one-main': 1, region: 11 },
-};
-const DRIVES = h.mountsReply(['/', '/dev/shm', '/sys/fs/cgroup', '/dev', '/mnt/tools'].map((mount, i) =>
-  h.drive({ mount, device: 'dev' + i, pct: [20, 0, 0, 0, 95][i] })));
-
 let browser, host, home;
 before(async () => {
   browser = await h.launch();
@@ -49,7 +34,7 @@ async function open(theme, query = '') {
   const page = await context.newPage();
   // Fixed drives, so that the colour counts do not depend on this machine;
   // every folder request goes to the real plugin.
-  await page.route(h.isAction('mounts'), (route) => h.json(route, DRIVES));
+  await page.route(h.isAction('mounts'), (route) => h.json(route, h.AXE_DRIVES));
   const log = h.logRequests(page);
   await page.goto(host.url + '/plugin_disks?theme=' + theme + query);
   await shows(page, '');
@@ -74,44 +59,14 @@ const dirsPaths = (log) => log.filter((r) => r.action === 'dirs').map((r) => r.p
 const exactly = (name) => new RegExp('^' + name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&') + '$');
 const rowOf = (page, name) => page.locator('#rows tr', { has: page.locator('td.nm', { hasText: exactly(name) }) });
 
-// Violations by rule: elements, except the region rule inside the table
-// body, counted by row (every listed row is outside a landmark today).
-async function axeCounts(page) {
-  if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ path: AXE });
-  return page.evaluate(async () => {
-    const out = { rules: {}, rowsWithRegion: 0, rows: document.querySelectorAll('#rows tr').length, onNew: [] };
-    const r = await window.axe.run(document, { resultTypes: ['violations'] });
-    const rows = new Set();
-    for (const v of r.violations) {
-      for (const n of v.nodes) {
-        const e = document.querySelector(n.target[0]);
-        if (e && e.closest('.crumbs, .gone, #rows button')) out.onNew.push(v.id + ' ' + n.target[0]);
-        if (e && v.id === 'region' && e.closest('#rows')) { rows.add(e.closest('tr')); continue; }
-        out.rules[v.id] = (out.rules[v.id] || 0) + 1;
-      }
-    }
-    out.rowsWithRegion = rows.size;
-    return out;
-  });
-}
-function assertNoRise(got, theme, where) {
-  assert.deepEqual(got.onNew, [], `${where}: a violation on the new controls`);
-  for (const [rule, n] of Object.entries(got.rules)) {
-    assert.ok(rule in BASELINE[theme], `${where}: new violation ${rule} (${n})`);
-    assert.ok(n <= BASELINE[theme][rule], `${where}: ${rule} rose to ${n} from ${BASELINE[theme][rule]}`);
-  }
-  assert.ok(got.rowsWithRegion <= got.rows, `${where}: rows`);
-}
-
 for (const theme of ['light', 'dark']) {
   describe(`drill-down, ${theme} theme`, () => {
     it('click into a folder and back by the breadcrumb; files are not controls; axe before and after', async () => {
       const { context, page, log } = await open(theme);
       // Today's counts, before any drilling: the baseline itself.
-      const top = await axeCounts(page);
-      assert.deepEqual(top.rules, BASELINE[theme]);
-      assert.equal(top.rowsWithRegion, top.rows);
-      assertNoRise(top, theme, 'top');
+      const top = await h.axeCounts(page);
+      assert.deepEqual(top.rules, h.AXE_BASELINE[theme]);
+      h.assertNoRise(top, theme, 'top');
       // Folders are buttons in their name cell; files are plain text.
       assert.equal(await rowOf(page, 'notes.txt').locator('button').count(), 0);
       assert.equal(await rowOf(page, 'notes.txt').getAttribute('class'), null);
@@ -126,22 +81,22 @@ for (const theme of ['light', 'dark']) {
       await shows(page, 'projects/notes');
       await rowOf(page, 'deep').click();
       await shows(page, 'projects/notes/deep');
-      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=projects%2Fnotes%2Fdeep');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=projects%2Fnotes%2Fdeep&detail=1');
       assert.equal(await page.locator('.crumbs [aria-current]').textContent(), 'deep');
-      assertNoRise(await axeCounts(page), theme, 'inside');
+      h.assertNoRise(await h.axeCounts(page), theme, 'inside');
 
       await page.locator('.crumbs button', { hasText: 'projects' }).click();
       await shows(page, 'projects');
       await page.locator('.crumbs button', { hasText: 'HOME' }).click();
       await shows(page, '');
-      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&detail=1');
 
       // The root buttons start again at the top.
       await rowOf(page, 'Documents').click();
       await shows(page, 'Documents');
       await page.click('#segRoot button[data-root="home"]');
       await shows(page, '');
-      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home');
+      assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&detail=1');
       await context.close();
     });
 
@@ -187,7 +142,7 @@ for (const theme of ['light', 'dark']) {
         await shows(page, 'Downloads');
         const asked = dirsPaths(log).slice(before);
         assert.ok(asked.length >= 1);
-        for (const p of asked) assert.equal(p, '/plugin_disks?action=dirs&root=home&sub=Downloads');
+        for (const p of asked) assert.equal(p, '/plugin_disks?action=dirs&root=home&sub=Downloads&detail=1');
         await page.click('#segRate button[data-ms="0"]');
       } finally {
         fs.rmSync(added);
@@ -214,9 +169,9 @@ for (const theme of ['light', 'dark']) {
       assert.equal(await page.locator('#dirEmpty').isVisible(), false);
       assert.equal(await page.locator('#rows tr').count(), 0);
       assert.equal(await h.textOf(page, '#dirNote'), 'unavailable: sub_not_found');
-      assertNoRise(await axeCounts(page), theme, 'gone');
+      h.assertNoRise(await h.axeCounts(page), theme, 'gone');
       await new Promise((r) => setTimeout(r, 1500));
-      assert.deepEqual(dirsPaths(log).slice(before), [`/plugin_disks?action=dirs&root=home&sub=doomed-${theme}%2Finner`]);
+      assert.deepEqual(dirsPaths(log).slice(before), [`/plugin_disks?action=dirs&root=home&sub=doomed-${theme}%2Finner&detail=1`]);
 
       // Up one level: that one is gone too; up again: HOME.
       await page.click('.gone button');
@@ -236,12 +191,12 @@ describe('drill-down on both routes, with names that need encoding', () => {
     await rowOf(page, 'Música').click();
     await rowOf(page, 'Canción').click();
     await shows(page, 'Música/Canción');
-    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=M%C3%BAsica%2FCanci%C3%B3n');
+    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=M%C3%BAsica%2FCanci%C3%B3n&detail=1');
     await page.locator('.crumbs button', { hasText: 'HOME' }).click();
     await shows(page, '');
     await rowOf(page, 'a b&c').click();
     await shows(page, 'a b&c');
-    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=a%20b%26c');
+    assert.equal(dirsPaths(log).pop(), '/plugin_disks?action=dirs&root=home&sub=a%20b%26c&detail=1');
     await context.close();
   });
 
@@ -250,10 +205,10 @@ describe('drill-down on both routes, with names that need encoding', () => {
     await rowOf(page, 'projects').click();
     await rowOf(page, 'site').click();
     await shows(page, 'projects/site');
-    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home&sub=projects%2Fsite');
+    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home&sub=projects%2Fsite&detail=1');
     await page.locator('.crumbs button', { hasText: 'HOME' }).click();
     await shows(page, '');
-    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home');
+    assert.equal(dirsPaths(log).pop(), '/plugins?plugin=disks&action=dirs&node=local&id=3&root=home&detail=1');
     await context.close();
   });
 
@@ -266,7 +221,7 @@ describe('drill-down on both routes, with names that need encoding', () => {
     await shows(frame, '');
     await rowOf(frame, 'Videos').click();
     await shows(frame, 'Videos');
-    assert.match(dirsPaths(log).pop(), /^\/plugins\?plugin=disks&action=dirs&.*&root=home&sub=Videos$/);
+    assert.match(dirsPaths(log).pop(), /^\/plugins\?plugin=disks&action=dirs&.*&root=home&sub=Videos&detail=1$/);
     await context.close();
   });
 });

@@ -49,7 +49,7 @@ describe('node password (a host with a password)', () => {
     assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
     assert.equal(await page.$$eval('#rows tr', (e) => e.length), 0);
     // No fallback after a refusal: one folders request.
-    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=wrong', '/plugin_disks?action=dirs&pwd=wrong&root=workspace']);
+    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=wrong', '/plugin_disks?action=dirs&pwd=wrong&root=workspace&detail=1']);
     assert.ok(log.every((r) => r.headers['x-zem-password'] === 'wrong'));
     await context.close();
   });
@@ -64,7 +64,7 @@ describe('node password (a host with a password)', () => {
     assert.equal(await h.textOf(page, '#pState'), 'paused');
     const enc = encodeURIComponent(PASSWORD);
     assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=' + enc,
-      '/plugin_disks?action=dirs&pwd=' + enc + '&root=workspace', '/plugin_disks?action=dirs&pwd=' + enc + '&root=home']);
+      '/plugin_disks?action=dirs&pwd=' + enc + '&root=workspace&detail=1', '/plugin_disks?action=dirs&pwd=' + enc + '&root=home&detail=1']);
     assert.ok(log.every((r) => r.headers['x-zem-password'] === PASSWORD));
     await context.close();
   });
@@ -138,18 +138,27 @@ describe('unreachable plugin', () => {
 });
 
 describe('folders refusals', () => {
+  const NOTHING = 'Nothing to show for this root.';
+  // [reply, folder note, the panel's text: the reply's message as a sentence when it has one]
   const cases = [
-    [{ ok: false, error: 'missing_root', allowed_roots: ['workspace', 'home'] }, 'unavailable: missing_root'],
-    [{ ok: false, error: 'root_not_allowed', requested: 'x' }, 'unavailable: root_not_allowed'],
-    [{ ok: false, error: 'root_unavailable', requested: 'home' }, 'unavailable: root_unavailable'],
-    [{ ok: false, error: 'out_of_memory' }, 'unavailable: out_of_memory'],
-    [{ ok: false, error: 'invalid node password' }, 'unavailable: invalid node password'],
-    [{ ok: false }, 'unavailable'],
-    [{ ok: 'true', entries: [] }, 'unavailable'],
-    [null, 'unavailable'],
+    [{ ok: false, error: 'missing_root', allowed_roots: ['workspace', 'home'] }, 'unavailable: missing_root', NOTHING],
+    [{ ok: false, error: 'root_not_allowed', requested: 'x' }, 'unavailable: root_not_allowed', NOTHING],
+    [{ ok: false, error: 'root_unavailable', requested: 'home' }, 'unavailable: root_unavailable', NOTHING],
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: 'the home folder does not exist' },
+      'unavailable: root_unavailable', 'The home folder does not exist.'],
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: 'the home folder is not a folder.' },
+      'unavailable: root_unavailable', 'The home folder is not a folder.'],
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: '<b>x</b>' }, 'unavailable: root_unavailable', '<b>x</b>.'],
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: '' }, 'unavailable: root_unavailable', NOTHING],
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: 42 }, 'unavailable: root_unavailable', NOTHING],
+    [{ ok: false, error: 'out_of_memory' }, 'unavailable: out_of_memory', NOTHING],
+    [{ ok: false, error: 'invalid node password' }, 'unavailable: invalid node password', NOTHING],
+    [{ ok: false }, 'unavailable', NOTHING],
+    [{ ok: 'true', entries: [] }, 'unavailable', NOTHING],
+    [null, 'unavailable', NOTHING],
   ];
-  for (const [reply, note] of cases) {
-    it(`${JSON.stringify(reply)} on HOME empties the table and notes "${note}"`, async () => {
+  for (const [reply, note, panel] of cases) {
+    it(`${JSON.stringify(reply)} on HOME empties the table, notes "${note}" and says "${panel}"`, async () => {
       const context = await browser.newContext();
       const page = await context.newPage();
       await h.serveReplies(page, h.mountsReply([]), (url) => (new URL(url).searchParams.get('root') === 'home'
@@ -161,8 +170,59 @@ describe('folders refusals', () => {
       await h.waitText(page, '#dirNote', note);
       assert.equal(await page.$$eval('#rows tr', (e) => e.length), 0);
       assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
-      assert.equal(await h.textOf(page, '#dirEmpty'), 'Nothing to show for this root.');
+      assert.equal(await h.textOf(page, '#dirEmpty'), panel);
+      assert.equal(await page.$$eval('b', (e) => e.length), 0);
+      assert.equal(await page.locator('#largest').isHidden(), true);
       await context.close();
     });
   }
+
+  it('a refusal with a message, then a listing: the panel says nothing is there again', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    let refuse = true;
+    await h.serveReplies(page, h.mountsReply([]), (url) => (new URL(url).searchParams.get('root') !== 'home'
+      ? { ok: false, error: 'root_unavailable' }
+      : refuse ? { ok: false, error: 'root_unavailable', message: 'the home folder cannot be read' } : h.dirsReply([])));
+    await page.goto(h.HOST_URL + '/plugin_disks');
+    await h.waitText(page, '#dirEmpty', 'The home folder cannot be read.');
+    refuse = false;
+    await page.click('#btnRefresh');
+    await h.waitText(page, '#dirEmpty', 'Nothing to show for this root.');
+    assert.match(await h.textOf(page, '#dirNote'), /0 entries/);
+    await context.close();
+  });
+
+  it('the real plugin with a home folder that does not exist: its message in the panel', async () => {
+    const missing = await h.startHost(['--plugin', h.PLUGIN, '--home', path.join(dir, 'no-such-home')]);
+    try {
+      const context = await browser.newContext();
+      const page = await context.newPage();
+      await page.goto(missing.url + '/plugin_disks');
+      await h.waitText(page, '#dirNote', 'unavailable: root_unavailable');
+      await h.waitText(page, '#dirEmpty', 'The home folder does not exist.');
+      assert.equal(await page.locator('#dirEmpty').isVisible(), true);
+      assert.equal(await page.locator('#largest').isHidden(), true);
+      await context.close();
+    } finally {
+      await missing.stop();
+    }
+  });
+
+  it('a folder below home refused with a message: said with the way up', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    await h.serveReplies(page, h.mountsReply([]), (url) => {
+      const u = new URL(url);
+      if (u.searchParams.get('root') !== 'home') return { ok: false, error: 'root_unavailable' };
+      if (!u.searchParams.get('sub')) return h.dirsReply([h.entry('locked', 1, { is_dir: true })]);
+      return { ok: false, error: 'sub_unreadable', requested: 'locked', message: 'this folder cannot be opened' };
+    });
+    await page.goto(h.HOST_URL + '/plugin_disks');
+    await page.click('#rows button');
+    await h.waitText(page, '.gone span', 'This folder cannot be listed (sub_unreadable). This folder cannot be opened.');
+    assert.equal(await h.textOf(page, '#dirNote'), 'unavailable: sub_unreadable');
+    assert.equal(await page.locator('#dirEmpty').isVisible(), false);
+    await context.close();
+  });
 });

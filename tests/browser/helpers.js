@@ -144,6 +144,48 @@ async function serveReplies(page, mounts, dirs) {
   await page.route(isAction('dirs'), (route) => json(route, typeof dirs === 'function' ? dirs(route.request().url()) : dirs));
 }
 
+// axe-core: what it finds on the page with the five drives of the machine
+// the counts were measured on (AXE_DRIVES, served in place of this
+// machine's, so that the counts do not depend on where the tests run):
+// the fixed colours of the theme (elements), the page without a main
+// landmark, and the texts outside any landmark (elements). The folder
+// breakdown and the largest files are landmarks of their own (regions named
+// by their headings), so their rows and headings add nothing; before they
+// were, the region count was 11 and each listed row added its own.
+const AXE = path.join(REPO, 'node_modules', 'axe-core', 'axe.min.js');
+const AXE_BASELINE = {
+  light: { 'color-contrast': 6, 'landmark-one-main': 1, region: 8 },
+  dark: { 'color-contrast': 38, 'landmark-one-main': 1, region: 8 },
+};
+const AXE_DRIVES = mountsReply(['/', '/dev/shm', '/sys/fs/cgroup', '/dev', '/mnt/tools'].map((mount, i) =>
+  drive({ mount, device: 'dev' + i, pct: [20, 0, 0, 0, 95][i] })));
+
+// Violations by rule, in elements; and any violation at all on what the
+// drill-down, the detail columns and the largest files added (the
+// breadcrumb, the way up, the rows, the sorting headings, the card).
+async function axeCounts(target) {
+  if (!(await target.evaluate(() => typeof window.axe === 'object'))) await target.addScriptTag({ path: AXE });
+  return target.evaluate(async () => {
+    const out = { rules: {}, onNew: [] };
+    const r = await window.axe.run(document, { resultTypes: ['violations'] });
+    for (const v of r.violations) {
+      for (const n of v.nodes) {
+        const e = document.querySelector(n.target[0]);
+        if (e && e.closest('.crumbs, .gone, #rows, th[data-sort], #largest')) out.onNew.push(v.id + ' ' + n.target[0]);
+        out.rules[v.id] = (out.rules[v.id] || 0) + 1;
+      }
+    }
+    return out;
+  });
+}
+function assertNoRise(got, theme, where) {
+  assert.deepEqual(got.onNew, [], `${where}: a violation on the new controls`);
+  for (const [rule, n] of Object.entries(got.rules)) {
+    assert.ok(rule in AXE_BASELINE[theme], `${where}: new violation ${rule} (${n})`);
+    assert.ok(n <= AXE_BASELINE[theme][rule], `${where}: ${rule} rose to ${n} from ${AXE_BASELINE[theme][rule]}`);
+  }
+}
+
 // The dashboard's byte formatter, for expected values.
 function bytes(n) {
   if (n === undefined || n === null) return DASH;
@@ -156,5 +198,5 @@ function bytes(n) {
 module.exports = {
   REPO, HOST_URL, HOME_FIXTURE, PLUGIN, DOT, DASH, launch, startHost, waitFor, textOf, waitText,
   actionOf, isAction, logRequests, INSTRUMENT, fetchCount, drive, mountsReply, entry, dirsReply, json,
-  serveReplies, bytes,
+  serveReplies, bytes, AXE_BASELINE, AXE_DRIVES, axeCounts, assertNoRise,
 };

@@ -189,9 +189,9 @@ describe('start checks', () => {
     ['a folder as the plugin is refused', ['--plugin', 'T/a_folder'], false,
       /^server\.js: plugin is not a file: T\/a_folder\n$/],
     ['a missing home folder is warned about; the host starts', ['--plugin', h.PLUGIN, '--home', 'T/no_home'], true,
-      /^server\.js: warning: home folder does not exist: T\/no_home \(its listing will be empty\)\n$/],
+      /^server\.js: warning: home folder does not exist: T\/no_home \(the breakdown will refuse it\)\n$/],
     ['a file as the home folder is warned about; the host starts', ['--plugin', h.PLUGIN, '--home', 'T/a_file'], true,
-      /^server\.js: warning: home folder is not a folder: T\/a_file \(its listing will be empty\)\n$/],
+      /^server\.js: warning: home folder is not a folder: T\/a_file \(the breakdown will refuse it\)\n$/],
     ['an existing plugin and home: nothing on standard error', ['--plugin', h.PLUGIN, '--home', 'T'], true, /^$/],
   ];
   for (const [name, args, listens, stderr] of cases) {

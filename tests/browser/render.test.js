@@ -75,13 +75,16 @@ describe('real plugin replies', () => {
     assert.equal(rows.length, d.entries.length);
     assert.ok(rows.length >= 10);
     d.entries.forEach((e, i) => {
-      assert.deepEqual(rows[i], [['nm', e.name], ['num', h.bytes(e.bytes)], ['num', e.pct.toFixed(1) + '%'],
-        ['num hide-sm', e.is_dir ? 'dir' : 'file']]);
+      // Name, size, on disk, share and type; the other columns have tests of their own.
+      assert.deepEqual([0, 1, 2, 4, 7].map((c) => rows[i][c]), [['nm', e.name], ['num', h.bytes(e.bytes)],
+        ['num', h.bytes(e.disk_bytes)], ['num', e.pct.toFixed(1) + '%'], ['num hide-sm', e.is_dir ? 'dir' : 'file']]);
     });
     // Largest first, as the plugin sorts them.
     assert.equal(rows[0][0][1], 'Videos');
-    assert.equal(await h.textOf(page, '#dirNote'), d.root + h.DOT + h.bytes(d.root_used_bytes) + ' used of ' +
-      h.bytes(d.root_total_bytes) + h.DOT + d.entries.length + ' entries' + h.DOT + d.scan_ms + ' ms');
+    // The folder's own totals (the fixture is within every limit: whole).
+    assert.equal(d.folder_partial, null);
+    assert.equal(await h.textOf(page, '#dirNote'), [d.root, h.bytes(d.folder_bytes), h.bytes(d.folder_disk_bytes) + ' on disk',
+      d.folder_items + ' entries', h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes), d.scan_ms + ' ms'].join(h.DOT));
     assert.deepEqual(await page.$$eval('#segRoot button', (bs) => bs.map((b) => b.className)), ['', 'on']);
     assert.equal(await page.$eval('#dirEmpty', (e) => e.className), 'muted hide');
     assert.deepEqual(errors, []);
@@ -205,6 +208,9 @@ describe('drive cards (intercepted replies)', () => {
 });
 
 describe('folder table (intercepted replies)', () => {
+  // Replies as a program without the detail fields writes them: those
+  // columns show a dash.
+  const D = h.DASH;
   const cases = [
     {
       name: 'entries in reply order, share to one decimal, dir or file',
@@ -212,14 +218,15 @@ describe('folder table (intercepted replies)', () => {
         h.entry('small-first', 10, { pct: 0.04 }), h.entry('big', 5 * 1024 ** 3, { pct: 5.04, is_dir: true }),
         h.entry('mid', 2048, { pct: 12.35, is_dir: 1 }),
       ]),
-      rows: [['small-first', '10 B', '0.0%', 'file'], ['big', '5.0 GB', '5.0%', 'dir'], ['mid', '2.0 KB', '12.3%', 'file']],
+      rows: [['small-first', '10 B', D, D, '0.0%', D, D, 'file'], ['big', '5.0 GB', D, D, '5.0%', D, D, 'dir'],
+        ['mid', '2.0 KB', D, D, '12.3%', D, D, 'file']],
       note: `/home/t${h.DOT}40.0 GB used of 100 GB${h.DOT}3 entries${h.DOT}12 ms`,
       empty: false,
     },
     {
       name: 'truncated: the note ends with the separator and "truncated"',
       reply: h.dirsReply([h.entry('x', 1)], { truncated: true, scan_ms: 999, root: 'C:\\Users\\t' }),
-      rows: [['x', '1 B', '1.5%', 'file']],
+      rows: [['x', '1 B', D, D, '1.5%', D, D, 'file']],
       note: `C:\\Users\\t${h.DOT}40.0 GB used of 100 GB${h.DOT}1 entries${h.DOT}999 ms${h.DOT}truncated`,
       empty: false,
     },
@@ -234,7 +241,8 @@ describe('folder table (intercepted replies)', () => {
       name: 'markup in a reply stays text',
       reply: h.dirsReply([h.entry('<b id=inj>bold</b>', 1), h.entry('<img src=x onerror="window.__pwned=1">', 2)],
         { root: '<i>root</i>' }),
-      rows: [['<b id=inj>bold</b>', '1 B', '1.5%', 'file'], ['<img src=x onerror="window.__pwned=1">', '2 B', '1.5%', 'file']],
+      rows: [['<b id=inj>bold</b>', '1 B', D, D, '1.5%', D, D, 'file'],
+        ['<img src=x onerror="window.__pwned=1">', '2 B', D, D, '1.5%', D, D, 'file']],
       note: `<i>root</i>${h.DOT}40.0 GB used of 100 GB${h.DOT}2 entries${h.DOT}12 ms`,
       empty: false,
     },

@@ -36,79 +36,79 @@ describe('request URLs', () => {
     {
       name: 'direct route, no parameters, nothing stored: no context, no header',
       url: '/plugin_disks',
-      mounts: '/plugin_disks?action=mounts', dirs: '/plugin_disks?action=dirs&root=workspace', header: undefined,
+      mounts: '/plugin_disks?action=mounts', dirs: '/plugin_disks?action=dirs&root=workspace&detail=1', header: undefined,
     },
     {
       name: 'hub route with plugin, node and id',
       url: '/plugins?plugin=disks&node=alpha&id=7',
       mounts: '/plugins?plugin=disks&action=mounts&node=alpha&id=7',
-      dirs: '/plugins?plugin=disks&action=dirs&node=alpha&id=7&root=workspace', header: undefined,
+      dirs: '/plugins?plugin=disks&action=dirs&node=alpha&id=7&root=workspace&detail=1', header: undefined,
     },
     {
       name: 'hub route reached through the embedded hub URL keeps its own parameters only',
       url: '/plugins?plugin=disks&embed=1&theme=dark&node=n1',
       mounts: '/plugins?plugin=disks&action=mounts&node=n1',
-      dirs: '/plugins?plugin=disks&action=dirs&node=n1&root=workspace', header: undefined,
+      dirs: '/plugins?plugin=disks&action=dirs&node=n1&root=workspace&detail=1', header: undefined,
     },
     {
       name: 'values with a space, "&", "+", "%" and "/" are percent-encoded',
       url: '/plugins?plugin=disks&node=a%20b&id=x%26y%2Bz%25%2F',
       mounts: '/plugins?plugin=disks&action=mounts&node=a%20b&id=x%26y%2Bz%25%2F',
-      dirs: '/plugins?plugin=disks&action=dirs&node=a%20b&id=x%26y%2Bz%25%2F&root=workspace', header: undefined,
+      dirs: '/plugins?plugin=disks&action=dirs&node=a%20b&id=x%26y%2Bz%25%2F&root=workspace&detail=1', header: undefined,
     },
     {
       name: 'a "+" in the page URL is a space (standard query decoding)',
       url: '/plugin_disks?node=a+b',
-      mounts: '/plugin_disks?action=mounts&node=a%20b', dirs: '/plugin_disks?action=dirs&node=a%20b&root=workspace',
+      mounts: '/plugin_disks?action=mounts&node=a%20b', dirs: '/plugin_disks?action=dirs&node=a%20b&root=workspace&detail=1',
       header: undefined,
     },
     {
       name: 'repeated parameters: the first counts; empty ones are absent',
       url: '/plugin_disks?node=first&node=second&id=&pwd=',
-      mounts: '/plugin_disks?action=mounts&node=first', dirs: '/plugin_disks?action=dirs&node=first&root=workspace',
+      mounts: '/plugin_disks?action=mounts&node=first', dirs: '/plugin_disks?action=dirs&node=first&root=workspace&detail=1',
       header: undefined,
     },
     {
       name: 'pwd parameter: sent as pwd after node and id, and as the header',
       url: '/plugin_disks?pwd=s%26cret%20x&id=9&node=n',
       mounts: '/plugin_disks?action=mounts&node=n&id=9&pwd=s%26cret%20x',
-      dirs: '/plugin_disks?action=dirs&node=n&id=9&pwd=s%26cret%20x&root=workspace', header: 's&cret x',
+      dirs: '/plugin_disks?action=dirs&node=n&id=9&pwd=s%26cret%20x&root=workspace&detail=1', header: 's&cret x',
     },
     {
       name: 'the pwd parameter wins over both stored passwords',
       url: '/plugin_disks?node=alpha&pwd=param', stored: { zem_pwd_alpha: 'pernode', zem_active_pwd: 'active' },
       mounts: '/plugin_disks?action=mounts&node=alpha&pwd=param',
-      dirs: '/plugin_disks?action=dirs&node=alpha&pwd=param&root=workspace', header: 'param',
+      dirs: '/plugin_disks?action=dirs&node=alpha&pwd=param&root=workspace&detail=1', header: 'param',
     },
     {
       name: 'the per-node stored password wins over the active one',
       url: '/plugins?plugin=disks&node=alpha', stored: { zem_pwd_alpha: 'pernode', zem_active_pwd: 'active' },
       mounts: '/plugins?plugin=disks&action=mounts&node=alpha&pwd=pernode',
-      dirs: '/plugins?plugin=disks&action=dirs&node=alpha&pwd=pernode&root=workspace', header: 'pernode',
+      dirs: '/plugins?plugin=disks&action=dirs&node=alpha&pwd=pernode&root=workspace&detail=1', header: 'pernode',
     },
     {
       name: 'another node\'s stored password is not used: the active one is',
       url: '/plugin_disks?node=beta', stored: { zem_pwd_alpha: 'pernode', zem_active_pwd: 'active' },
       mounts: '/plugin_disks?action=mounts&node=beta&pwd=active',
-      dirs: '/plugin_disks?action=dirs&node=beta&pwd=active&root=workspace', header: 'active',
+      dirs: '/plugin_disks?action=dirs&node=beta&pwd=active&root=workspace&detail=1', header: 'active',
     },
     {
       name: 'without a node the per-node password is not looked at',
       url: '/plugin_disks', stored: { zem_pwd_: 'nonode', zem_active_pwd: 'active' },
-      mounts: '/plugin_disks?action=mounts&pwd=active', dirs: '/plugin_disks?action=dirs&pwd=active&root=workspace',
+      mounts: '/plugin_disks?action=mounts&pwd=active', dirs: '/plugin_disks?action=dirs&pwd=active&root=workspace&detail=1',
       header: 'active',
     },
     {
       name: 'an empty per-node password falls through to the active one',
       url: '/plugin_disks?node=alpha', stored: { zem_pwd_alpha: '', zem_active_pwd: 'a+b%c&d' },
       mounts: '/plugin_disks?action=mounts&node=alpha&pwd=a%2Bb%25c%26d',
-      dirs: '/plugin_disks?action=dirs&node=alpha&pwd=a%2Bb%25c%26d&root=workspace', header: 'a+b%c&d',
+      dirs: '/plugin_disks?action=dirs&node=alpha&pwd=a%2Bb%25c%26d&root=workspace&detail=1', header: 'a+b%c&d',
     },
     {
       name: 'a password that cannot be a header value goes as the pwd parameter alone',
       url: '/plugin_disks?pwd=%E2%82%AC%20ok',
       mounts: '/plugin_disks?action=mounts&pwd=%E2%82%AC%20ok',
-      dirs: '/plugin_disks?action=dirs&pwd=%E2%82%AC%20ok&root=workspace', header: undefined,
+      dirs: '/plugin_disks?action=dirs&pwd=%E2%82%AC%20ok&root=workspace&detail=1', header: undefined,
     },
     {
       name: 'storage refused while looking up the password: taken as absent',
@@ -116,7 +116,7 @@ describe('request URLs', () => {
       init: () => {
         Storage.prototype.getItem = function () { throw new DOMException('refused', 'SecurityError'); };
       },
-      mounts: '/plugin_disks?action=mounts&node=alpha', dirs: '/plugin_disks?action=dirs&node=alpha&root=workspace',
+      mounts: '/plugin_disks?action=mounts&node=alpha', dirs: '/plugin_disks?action=dirs&node=alpha&root=workspace&detail=1',
       header: undefined,
     },
   ];
@@ -140,7 +140,7 @@ describe('folder fallback from workspace to home', () => {
     await h.waitText(page, '#dirNote', /entries/);
     const roots = () => log.filter((r) => r.action === 'dirs').map((r) => new URL(h.HOST_URL + r.path).searchParams.get('root'));
     assert.deepEqual(roots(), ['workspace', 'home']);
-    assert.equal(log[log.length - 1].path, '/plugin_disks?action=dirs&node=n&root=home');
+    assert.equal(log[log.length - 1].path, '/plugin_disks?action=dirs&node=n&root=home&detail=1');
     const onButtons = () => page.$$eval('#segRoot button', (bs) => bs.map((b) => b.getAttribute('data-root') + ':' + b.className));
     assert.deepEqual(await onButtons(), ['workspace:', 'home:on']);
 
@@ -165,7 +165,7 @@ describe('folder fallback from workspace to home', () => {
     await page.goto(h.HOST_URL + '/plugin_disks');
     await h.waitText(page, '#dirNote', 'unavailable: root_unavailable');
     assert.deepEqual(log.filter((r) => r.action === 'dirs').map((r) => r.path),
-      ['/plugin_disks?action=dirs&root=workspace', '/plugin_disks?action=dirs&root=home']);
+      ['/plugin_disks?action=dirs&root=workspace&detail=1', '/plugin_disks?action=dirs&root=home&detail=1']);
     assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
     await context.close();
   });

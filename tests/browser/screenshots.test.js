@@ -80,7 +80,10 @@ it('dashboard drilled down two folders, light theme', async () => {
   };
   await open('Documents', 'HOME / Documents');
   await open('thesis', 'HOME / Documents / thesis');
-  await h.waitFor(page, () => document.body.textContent.includes('thesis.pdf'));
+  // The folder's own listing, not only its file in the card of the folder above.
+  await h.waitFor(page, () => /\/Documents\/thesis  \u00b7/.test(document.getElementById('dirNote').textContent) &&
+    document.getElementById('rows').textContent.includes('thesis.pdf') &&
+    document.getElementById('lgNote').textContent.endsWith('/Documents/thesis'));
   // The pointer away from the table, the focus off the rows.
   await page.mouse.move(0, 0);
   await page.evaluate(() => document.activeElement.blur());

@@ -195,7 +195,7 @@ describe('hub page (framed dashboard)', () => {
     assert.equal(await frame.evaluate(() => document.documentElement.classList.contains('embedded')), true);
     assert.equal(await frame.$$eval('.wrap > div.sub', (d) => d.filter((x) => /Opened directly/.test(x.textContent)).length), 0);
     assert.ok(log.includes('/plugins?plugin=disks&action=mounts&node=local'));
-    assert.ok(log.includes('/plugins?plugin=disks&action=dirs&node=local&root=home'));
+    assert.ok(log.includes('/plugins?plugin=disks&action=dirs&node=local&root=home&detail=1'));
   });
 
   it('the frame asks once and the hub answers with its theme', async () => {

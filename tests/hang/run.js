@@ -305,8 +305,16 @@ class Case {
   }
 
   // The processes of leftovers() whose standard input, output or error is
-  // anything but the null device (a closed descriptor included).
-  notNullStd(left) {
+  // anything but the null device (a closed descriptor included), and still
+  // so a moment later: a process that is ending has closed them all.
+  async notNullStd(left) {
+    const bad = this.badStd(left);
+    if (!bad.length) return bad;
+    await sleep(300);
+    return this.badStd(this.leftovers()).filter((b) => bad.includes(b));
+  }
+
+  badStd(left) {
     const bad = [];
     for (const l of left) {
       const pid = l.split(' ')[0];
@@ -376,7 +384,7 @@ async function runCase(c, o, dir, texts) {
       if (helpers.length > allowed) {
         errs.push(`${helpers.length} processes left while held: ${helpers.join(', ')}`);
       }
-      const bad = k.notNullStd(helpers);
+      const bad = await k.notNullStd(helpers);
       if (bad.length) errs.push(`left behind without the null device on standard input, output or error: ${bad.join(', ')}`);
     }
     // Under Wine the process itself waits for its blocked thread, holding
@@ -446,7 +454,7 @@ async function runPolls(c, o, dir, texts) {
       await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
       const left = k.leftovers();
       if (left.length > most) errs.push(`after request ${i}: ${left.length} processes left: ${left.join(', ')}`);
-      const bad = c.wine ? [] : k.notNullStd(left);
+      const bad = c.wine ? [] : await k.notNullStd(left);
       if (bad.length) errs.push(`after request ${i}: left behind without the null device on standard input, output or error: ${bad.join(', ')}`);
     }
     later.sort((a, b) => a - b);

@@ -163,6 +163,20 @@ std::vector<detail_case> cases() {
         {"l:0", "links", "2"},
         {"l:1", "disk_bytes", "4096"},
         {"l:1", "folder", "\"b\""}}},
+      {"links not told (Windows): a file id met twice counts once; no id, each",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         int b = fake_add(-1, "b", 0, 1);
+         add_link(a, "x", 4000, 4096, 5, 91, 0);
+         add_link(b, "y", 4000, 4096, 5, 91, 0);
+         add_link(b, "n1", 100, 512, 5, 0, 0);
+         add_link(b, "n2", 100, 512, 5, 0, 0);
+       },
+       {{"e:a", "disk_bytes", "4096"},
+        {"e:b", "disk_bytes", "1024"},
+        {"", "folder_disk_bytes", "5120"},
+        {"l:0", "links", "null"},
+        {"l:1", "disk_bytes", "4096"}}},
       {"a walk cut by the entry cap says so everywhere",
        [] {
          int a = fake_add(-1, "a", 0, 1);

@@ -101,10 +101,32 @@ TEST(Page, PureAsciiWithLineFeedsOnly) {
   EXPECT_EQ(bad, 0u);
 }
 
-TEST(Page, AboutTwentyThreeKilobytes) {
+TEST(Page, AboutThirtyThreeKilobytes) {
   std::string page = page_bytes(0);
-  EXPECT_GT(page.size(), 20000u);
-  EXPECT_LT(page.size(), 26000u);
+  EXPECT_GT(page.size(), 30000u);
+  EXPECT_LT(page.size(), 37000u);
+}
+
+// The About card names what the two builds call, and no build that does
+// not exist.
+TEST(Page, AboutCardNamesTheCallsOfBothBuilds) {
+  std::string page = page_bytes(0);
+  for (const char *name : {"/proc/self/mountinfo", "statvfs", "statx", "GetLogicalDriveStringsW", "GetDriveTypeW",
+                           "GetDiskFreeSpaceExW", "GetVolumeInformationW"}) {
+    EXPECT_EQ(count_of(page, std::string("<code>") + name + "</code>"), 1u) << name;
+  }
+  EXPECT_EQ(page.find("macOS"), std::string::npos);
+  EXPECT_EQ(page.find("getmntinfo"), std::string::npos);
+  EXPECT_EQ(page.find("DriveStringsA"), std::string::npos);
+}
+
+// A password given in the page's address (?pwd=) must not travel on in
+// the Referer of the requests the browser makes by itself (its icon).
+TEST(Page, SendsNoReferrer) {
+  for (int embedded = 0; embedded <= 1; embedded++)
+    EXPECT_NE(page_bytes(embedded).find(
+                  "<meta name=\"referrer\" content=\"no-referrer\">"),
+              std::string::npos);
 }
 
 TEST(Page, ThreeScriptsAndOneStyleElement) {
@@ -129,10 +151,10 @@ TEST(Page, EveryIdOnce) {
   std::string page = page_bytes(0);
   for (const char *id : {"pPlatform", "pState", "segRate", "btnRefresh", "kCount", "kTotal", "kUsed",
                          "kFree", "kFull", "nodeLine", "mounts", "mountEmpty", "segRoot", "dirNote",
-                         "rows", "dirEmpty"}) {
+                         "rows", "dirEmpty", "largest", "lgNote", "lgPartial", "lgRows", "lgMore", "lgEmpty"}) {
     EXPECT_EQ(count_of(page, std::string("id=\"") + id + "\""), 1u) << id;
   }
-  EXPECT_EQ(count_of(page, "id=\""), 16u);
+  EXPECT_EQ(count_of(page, "id=\""), 22u);
 }
 
 }  // namespace
