@@ -448,13 +448,11 @@ void action_dirs(const char *root, const char *sub_val, size_t sub_len,
   if (!stuck)
     count = guarded_list(root_path, sub, listed, list, &state, &stalled,
                          &reason);
-  if (!stalled && (reason & REASON_HOME)) {
-    write_root_unavailable(root, home_message(reason & ~REASON_HOME));
-    free(list);
-    return;
-  }
   if (!stalled && reason != BELOW_OK) {
-    write_sub_refusal(below_error(reason), sub);
+    if (reason & REASON_HOME)
+      write_root_unavailable(root, home_message(reason & ~REASON_HOME));
+    else
+      write_sub_refusal(below_error(reason), sub);
     free(list);
     detail_free(d);
     return;

@@ -20,9 +20,11 @@ std::string dirs_body(const char *root) {
 }
 
 // The reply for sub given as its decoded bytes (zero bytes included).
-std::string sub_body(const std::string &sub, const char *root = "home") {
-  return body_of(capture_reply(
-      [&sub, root] { action_dirs(root, sub.data(), sub.size(), stamp); }));
+std::string sub_body(const std::string &sub, const char *root = "home",
+                     int detail = 0) {
+  return body_of(capture_reply([&sub, root, detail] {
+    action_dirs(root, sub.data(), sub.size(), stamp, detail);
+  }));
 }
 
 // One listed entry as the reply writes it: name, bytes and kind.
@@ -370,17 +372,20 @@ TEST_F(Dirs, HomeRefusals) {
       {"\\\\server\\share", 0, nullptr},
       {"C:\\Users\\u", 0, nullptr},
   };
+  // The refusal is the same with detail=1, and frees what the detail
+  // reply would have needed.
   for (const home_case &c : cases) {
-    for (const char *sub : {"", "Music"}) {
+    for (const char *sub : {"", "Music"})
+    for (int detail : {0, 1}) {
       fake_reset();
       fake.home = c.home;
       fake.root_reason = c.reason;
       if (sub[0]) fake_add(-1, "Music", 0, 1);
-      std::string body = sub_body(sub);
+      std::string body = sub_body(sub, "home", detail);
       if (c.message) {
         EXPECT_EQ("{\"ok\":false,\"error\":\"root_unavailable\"," + allowed +
                       ",\"requested\":\"home\",\"message\":\"" + c.message + "\"}\n",
-                  body) << c.home << " " << c.reason << " " << sub;
+                  body) << c.home << " " << c.reason << " " << sub << " " << detail;
         EXPECT_EQ(0, fake.below_opens) << "a sub below it is never looked at";
       } else {
         EXPECT_EQ("0", field(body, "count")) << c.home << " " << sub;
