@@ -90,4 +90,3 @@ const char *storage_home(void) {
 }
 
 int storage_path_absolute(const char *path) { return path[0] == '/'; }
-

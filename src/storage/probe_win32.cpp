@@ -113,4 +113,3 @@ int storage_drive_stuck(const drive_row *row) {
 
 // Drive letters are keyed by their root and device name (drive_key).
 uint64_t storage_device_of(const char *) { return 0; }
-
