@@ -11,3 +11,9 @@ enum {
   MAX_MOUNTS = 256,           // records in a drive table
   MAX_SUB_BYTES = 1024,       // longest folder path below home (sub=)
 };
+
+// How long a drive that may hang is waited for, once per pass over the
+// drives. A healthy network file system answers in milliseconds; one that
+// has not answered in a second is treated as failed, so that a request
+// still ends in about two seconds, well within the dashboard's 5 s poll.
+enum { PROBE_DEADLINE_MS = 1000 };

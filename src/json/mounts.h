@@ -23,12 +23,6 @@ struct mount_info {
   int root_len;
 };
 
-// How long a drive that may hang is waited for, once per pass over the
-// drives. A healthy network file system answers in milliseconds; one that
-// has not answered in a second is treated as failed, so that a request
-// still ends in about two seconds, well within the dashboard's 5 s poll.
-enum { PROBE_DEADLINE_MS = 1000 };
-
 // The drives given up during one request, by mount: a later pass of the
 // same request does not ask them again.
 enum { MAX_HUNG = 64 };

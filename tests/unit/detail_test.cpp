@@ -14,8 +14,8 @@
 
 #include "capture.h"
 #include "json/actions.h"
-#include "json/dirs.h"
-#include "json/largest.h"
+#include "walk/walk.h"
+#include "walk/largest.h"
 #include "plugin.h"
 #include "storage/fake.h"
 

@@ -6,7 +6,7 @@
 
 #include "capture.h"
 #include "json/actions.h"
-#include "json/dirs.h"
+#include "walk/walk.h"
 #include "plugin.h"
 #include "json/mounts.h"
 #include "storage/fake.h"

@@ -1,13 +1,12 @@
-// The detail reply of dirs (detail=1): what the walk counts beyond the
-// sizes, and how it is written.
+// The detail walk (detail=1): what the walk counts beyond the sizes.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "json/dirs.h"
-#include "json/largest.h"
-#include "json/links_seen.h"
+#include "walk/walk.h"
+#include "walk/largest.h"
+#include "walk/links_seen.h"
 
 struct detail_state {
   tree_sum folder;        // every entry of the listed folder, listed or not
@@ -46,12 +45,3 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s);
 
 // Totals of the finished records list[0..count), for a walk given up.
 tree_sum detail_sum_records(const dir_entry *list, int count);
-
-// The listed folder's totals: the fields after "root_pct".
-void write_folder_totals(const tree_sum *folder);
-// One listed entry of the detail reply, from its "bytes" to its end.
-void write_entry_detail(const dir_entry *e, uint64_t volume_total);
-// The "largest" list (l NULL: empty) and "largest_partial"; sub is the
-// listed folder below home ("" for home), listed its whole path.
-void write_largest(largest_list *l, int partial, const char *sub,
-                   const char *listed);

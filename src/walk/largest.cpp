@@ -1,4 +1,4 @@
-#include "json/largest.h"
+#include "walk/largest.h"
 
 #include <string.h>
 

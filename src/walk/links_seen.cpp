@@ -1,4 +1,4 @@
-#include "json/links_seen.h"
+#include "walk/links_seen.h"
 
 #include <stdlib.h>
 

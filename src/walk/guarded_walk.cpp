@@ -1,7 +1,7 @@
 // The folder walk of the dirs action, watched from the request's thread:
 // a home on a file system that stops answering must not hold the reply.
 
-#include "json/dirs.h"
+#include "walk/walk.h"
 #include "plugin.h"
 
 namespace {
