@@ -9,6 +9,7 @@
 #include "walk/walk.h"
 #include "plugin.h"
 #include "json/mounts.h"
+#include "storage/below_rights.h"
 #include "storage/fake.h"
 
 namespace {
@@ -567,6 +568,24 @@ TEST_F(DirsSub, WholeReply) {
 
 TEST_F(DirsSub, AReparsePointThatIsNoLinkIsOpened) {
   EXPECT_EQ((std::vector<listed>{{"d.bin", 9, false}}), entries_of(sub_body("Music/dedup")));
+}
+
+// Each folder on the way is opened to be traversed, and only the last to
+// be listed: a folder the user may traverse but not list leads on.
+TEST_F(DirsSub, AFolderThatMayBeTraversedButNotListedLeadsOn) {
+  struct right_row {
+    int last;
+    uint32_t rights;
+  } rows[] = {
+      {0, RIGHT_TRAVERSE | RIGHT_READ_ATTRIBUTES},
+      {1, RIGHT_LIST_DIRECTORY | RIGHT_READ_ATTRIBUTES},
+  };
+  for (const right_row &r : rows) EXPECT_EQ(r.rights, below_access(r.last)) << r.last;
+  fake.nodes[0].traverse_only = 1;  // Music
+  EXPECT_EQ((std::vector<listed>{{"deep", 1000, true}, {"a.txt", 3, false}}),
+            entries_of(sub_body("Music/Rock")));
+  EXPECT_EQ("{\"ok\":false,\"error\":\"sub_unreadable\"," + allowed + ",\"requested\":\"Music\"}\n",
+            sub_body("Music"));
 }
 
 TEST_F(DirsSub, EmptySubIsTheHomeReply) {
