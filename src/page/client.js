@@ -153,7 +153,7 @@ GONE.querySelector('button').addEventListener('click', function () {
 var PARTIAL = {
   depth: 'folders deeper than the walk\'s depth limit were not counted',
   entry_cap: 'the walk stopped at its limit of entries looked at',
-  unreadable: 'a folder inside could not be read',
+  unreadable: 'a folder or file inside could not be read',
   cloud: 'cloud files not kept on this device were not opened',
   stalled: 'the file system stopped answering, so the walk was given up'
 };
@@ -228,6 +228,10 @@ function sentence(m) {
    ties in reply order. The last drawn reply is kept to sort it again. */
 var SORT = '', SORT_DIR = -1, SHOWN = null;
 var SORTERS = Array.prototype.slice.call(document.querySelectorAll('th[data-sort]'));
+/* What On disk counts, on hover. */
+document.querySelector('th[data-sort="disk_bytes"]').title =
+  'What the files take on the volume, as du counts it: a file with several names counts once, ' +
+  'in the entry whose name comes first (capitals before small letters); a link only its own blocks';
 function sorted(list) {
   if (!SORT) return list;
   var key = function (e) { return e && e[SORT] != null ? num(e[SORT]) : -1; };
