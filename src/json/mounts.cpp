@@ -107,7 +107,6 @@ static void collect_one(collect_ctx *c, const drive_row *row,
     space = probe->space;
     copy_str(fs_name, sizeof fs_name, probe->name_ok ? probe->fs_name : "");
   } else if (hung_has(c->hung, row->mount)) {
-    dead_add(c->dead, row);
     return;  // given up earlier in this request: not asked again
   } else {
     if (!storage_space(row->mount, &space)) return;

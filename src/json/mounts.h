@@ -32,11 +32,10 @@ struct hung_drives {
   char mount[MAX_HUNG][1024];
 };
 
-// The drives a pass left out because they did not answer: given up at the
-// deadline, given up earlier in the request, or still stuck in a call of
-// an earlier request. Each once, by mount, in list order; fstype is the
-// mount table's (empty for a drive letter, whose name comes only by
-// asking).
+// The drives a pass left out because they did not answer: given up at its
+// deadline, or still stuck in a call of an earlier request. Each once, by
+// mount, in list order; fstype is the mount table's (empty for a drive
+// letter, whose name comes only by asking).
 struct dead_drive {
   char device[256];
   char fstype[64];
@@ -51,9 +50,9 @@ struct dead_drives {
 // usable drives in list order. Drives that may hang are asked with a
 // deadline; one given up is left out and added to hung, and a drive
 // already in hung, or still stuck in a call of an earlier request
-// (storage_drive_stuck), is left out without being asked. Each drive left
-// out so is added to dead too, when it is given. Returns the number
-// filled, 0 to MAX_MOUNTS.
+// (storage_drive_stuck), is left out without being asked. When dead is
+// given, it gets the drives given up and those still stuck. Returns the
+// number filled, 0 to MAX_MOUNTS.
 int collect_mounts(mount_info *table, hung_drives *hung,
                    dead_drives *dead = nullptr);
 // Larger total first; equal totals by mount, bytewise ascending.

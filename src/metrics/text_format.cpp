@@ -1,6 +1,7 @@
 #include "metrics/text_format.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include "json/writer.h"
 
@@ -15,16 +16,17 @@ void metrics_family(const char *name, const char *help) {
   out_fmt("# HELP %s %s\n# TYPE %s gauge\n", name, help, name);
 }
 
-// The next character of a label value at *s: its bytes (a well-formed
-// UTF-8 sequence, or one byte below 0x80) are stepped over and their
-// length returned; 0 for a byte that begins nothing, which stands for
-// U+FFFD and is stepped over too.
+// The next character of a label value at *s, which is stepped over: a
+// well-formed UTF-8 sequence or a byte below 0x80 gives its length, a
+// byte that begins nothing 0 (it stands for U+FFFD).
 static int next_char(const unsigned char **s) {
   const unsigned char *p = *s;
   int len = *p < 0x80 ? 1 : utf8_seq_len(p);
   *s = p + (len ? len : 1);
   return len;
 }
+
+static const char replacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
 void metrics_label_value(const char *s) {
   FILE *f = reply_out();
@@ -40,7 +42,7 @@ void metrics_label_value(const char *s) {
     if (at > run) fwrite(run, 1, (size_t)(at - run), f);
     run = p;
     if (!len)
-      fputs("\xEF\xBF\xBD", f);
+      fputs(replacement, f);
     else if (c == '\n')
       fputs("\\n", f);
     else {
@@ -56,11 +58,18 @@ int metrics_label_equal(const char *a, const char *b) {
   const unsigned char *x = (const unsigned char *)a;
   const unsigned char *y = (const unsigned char *)b;
   while (*x && *y) {
-    const unsigned char *x0 = x, *y0 = y;
+    const unsigned char *cx = x, *cy = y;
     int lx = next_char(&x), ly = next_char(&y);
-    if (lx != ly) return 0;
-    for (int i = 0; i < lx; i++)
-      if (x0[i] != y0[i]) return 0;
+    // What each writes: its own bytes, or U+FFFD's.
+    if (!lx) {
+      cx = (const unsigned char *)replacement;
+      lx = 3;
+    }
+    if (!ly) {
+      cy = (const unsigned char *)replacement;
+      ly = 3;
+    }
+    if (lx != ly || memcmp(cx, cy, (size_t)lx) != 0) return 0;
   }
   return !*x && !*y;
 }
