@@ -23,9 +23,11 @@ set(PLUGIN_DOC_DIR ${PLUGIN_DOC_DIR_DEFAULT} CACHE STRING "Folder of the README 
 install(TARGETS plugin_disks RUNTIME DESTINATION ${PLUGIN_BIN_DIR})
 # The README and the guides link to docs/...: the same tree goes with them.
 install(FILES README.md CHANGELOG.md DESTINATION ${PLUGIN_DOC_DIR})
-install(FILES docs/deploy.md docs/api.md docs/dashboard-light.png docs/dashboard-dark.png
-  docs/dashboard-drill.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
+install(FILES docs/deploy.md docs/api.md docs/prometheus.md docs/dashboard-light.png
+  docs/dashboard-dark.png docs/dashboard-drill.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
 install(DIRECTORY docs/schema DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.json")
+# The Prometheus scrape configuration, alert rules and target files.
+install(DIRECTORY docs/prometheus DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.yml")
 
 if(NOT WIN32)
   # The servers' snippets, where Debian's servers look for them. They are

@@ -77,6 +77,9 @@ struct space_info {
   uint64_t inodes_total;
   uint64_t inodes_free;
   int has_inodes;
+  int readonly;           // mounted read-only, where the platform tells
+                          // (Windows: only through storage_probe with
+                          // want_name)
 };
 
 // Sizes of the volume that holds path. Returns 1, or 0 when unknown.

@@ -199,6 +199,25 @@ const generators = {
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
   },
 
+  // Names a metrics label value must escape or repair, files only (so
+  // each takes one 4 KiB block on both builds): q"uote (10 bytes),
+  // back\slash (11), new<LF>line (12), t<TAB>ab (13), d\xe9j\xe0 (14),
+  // \xff (15) and \xfe (16), the last two the same label value.
+  'label-names'(root) {
+    const names = [
+      Buffer.from('q"uote'),
+      Buffer.from('back\\slash'),
+      Buffer.from('new\nline'),
+      Buffer.from('t\tab'),
+      Buffer.from([0x64, 0xe9, 0x6a, 0xe0]),
+      Buffer.from([0xff]),
+      Buffer.from([0xfe]),
+    ];
+    names.forEach((n, i) => {
+      fs.writeFileSync(Buffer.concat([Buffer.from(root + path.sep), n]), Buffer.alloc(10 + i, 'y'));
+    });
+  },
+
   // Names that end in a dot or a space, or are only dots, which Windows
   // strips from a path it normalises: "x." (3 bytes beneath) beside a link
   // "x" to a folder outside home, "y " (6 bytes) and "..." (8 bytes).

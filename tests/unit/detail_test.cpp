@@ -527,7 +527,7 @@ class Detail : public ::testing::TestWithParam<detail_case> {
   static void reset() {
     fake_reset();
     fake.home = "C:\\Users\\u";
-    fake.root_space = {1000000, 400000, 300000, 0, 0, 0};
+    fake.root_space = {1000000, 400000, 300000, 0, 0, 0, 0};
   }
 };
 

@@ -70,7 +70,7 @@ class Dirs : public ::testing::Test {
   void SetUp() override {
     fake_reset();
     fake.home = "C:\\Users\\u";
-    fake.root_space = {1000, 400, 300, 0, 0, 0};
+    fake.root_space = {1000, 400, 300, 0, 0, 0, 0};
   }
   void TearDown() override { EXPECT_EQ(0, fake.open_handles) << "every listing is closed"; }
 };
@@ -164,7 +164,7 @@ TEST_F(Dirs, RootUsageOnlyForDriveForm) {
   for (const usage_case &c : cases) {
     fake_reset();
     fake.home = c.home;
-    fake.root_space = {1000, 400, 300, 0, 0, 0};
+    fake.root_space = {1000, 400, 300, 0, 0, 0, 0};
     fake.root_space_fails = c.space_fails == 1;
     fake.root_space_hangs = c.space_fails == 2;
     fake_add(-1, "f", 500, 0);
