@@ -88,6 +88,11 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s) {
   e->partial = s->partial;
 }
 
+void detail_keep_children(detail_state *d, dir_entry *e, int index) {
+  children_keep(&d->ranking, &d->children[index]);
+  e->children = index;
+}
+
 tree_sum detail_sum_records(const dir_entry *list, int count) {
   tree_sum total = {0, 0, 0, 0, 0, PARTIAL_STALLED};
   for (int i = 0; i < count; i++) {

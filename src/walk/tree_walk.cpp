@@ -96,16 +96,20 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
       break;
     }
     sum->items++;
+    // What this child adds, for its listed folder's largest children.
+    uint64_t bytes0 = sum->bytes, disk0 = sum->disk_bytes;
     if (!item.is_dir) {
       sum->bytes = add_sat(sum->bytes, item.size);
       if (d) detail_count_file(d, &item, sum);
-      continue;
+    } else {
+      if (d) detail_count_folder(&item, sum);
+      if (enters_folder(&item))
+        sum_tree(depth + 1, state, &it, item.name, sum);
+      else if (d)
+        note_partial(sum, PARTIAL_CLOUD);
     }
-    if (d) detail_count_folder(&item, sum);
-    if (enters_folder(&item))
-      sum_tree(depth + 1, state, &it, item.name, sum);
-    else if (d)
-      note_partial(sum, PARTIAL_CLOUD);
+    if (d && depth == 1)
+      detail_count_child(d, &item, sum->bytes - bytes0, sum->disk_bytes - disk0);
   }
   if (d) {
     if (state->truncated) note_partial(sum, state->cut);
@@ -148,6 +152,7 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
       break;
     }
     tree_sum s = {0, 0, 0, 0, 0, PARTIAL_NONE};
+    if (d) detail_begin_entry(d);
     if (!item.is_dir) {
       s.bytes = item.size;
       if (d) detail_count_file(d, &item, &s);
@@ -168,7 +173,10 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
     memcpy(e->name, item.name, strlen(item.name) + 1);
     e->bytes = s.bytes;
     e->is_dir = item.is_dir;
-    if (d) detail_fill_entry(e, &s);
+    if (d) {
+      detail_fill_entry(e, &s);
+      detail_keep_children(d, e, count - 1);
+    }
     if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
   storage_dir_close(&it);

@@ -46,6 +46,7 @@ struct dir_entry {
   int64_t mtime;
   int has_mtime;
   int partial;
+  int children;      // its largest children: detail_state::children[this]
 };
 
 // The detail reply's walk state (detail.h).
