@@ -67,6 +67,10 @@ function getJSON(u) {
    Windows lists no such file system. */
 var MEMORY_FS = ['tmpfs', 'devtmpfs', 'ramfs', 'rootfs', 'hugetlbfs'];
 function inMemory(m, x) { return m.platform !== 'windows' && MEMORY_FS.indexOf(String(x.fstype)) >= 0; }
+/* The note under the tiles, in the card only while it has something to
+   say (a hidden element would split the card for the landmark checks). */
+var K_NOTE = el('p', 'sub knote');
+K_NOTE.id = 'kNote';
 function mountCard(x) {
   var card = el('div', 'mnt'), h = el('div', 'h'), bar = el('div', 'bar'), nums = el('div', 'nums');
   h.appendChild(el('span', 'mp', x.mount));
@@ -102,8 +106,9 @@ function renderMounts(m) {
   var many = mem.length + ' memory file system' + (mem.length === 1 ? '' : 's') + ' (' + kinds.join(', ') + ')';
   $('memGroup').classList.toggle('hide', !mem.length);
   txt('memSum', mem.length ? many + ', not drives' : '');
-  $('kNote').classList.toggle('hide', !mem.length);
-  txt('kNote', mem.length ? 'Not counted here: ' + many + ', which hold files in memory; they are listed apart under Mounted filesystems.' : '');
+  K_NOTE.textContent = 'Not counted here: ' + many + ', which hold files in memory; they are listed apart under Mounted filesystems.';
+  if (!mem.length) K_NOTE.remove();
+  else if (!K_NOTE.parentNode) $('nodeLine').parentNode.insertBefore(K_NOTE, $('nodeLine'));
   txt('kCount', mem.length ? num(m.count) - mem.length : m.count);
   txt('kTotal', bytes(total));
   txt('kUsed', bytes(used));

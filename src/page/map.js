@@ -10,6 +10,9 @@ var MAP_WRAP = $('mapWrap'), MAP = $('dirMap'), TIP = $('mapTip');
 /* Tiles by key; the reply drawn; the folder they belong to; set when a
    tile opened a folder, so the focus goes to the new map. */
 var MAP_KEYS = {}, MAP_DATA = null, MAP_OF = null, MAP_MOVED = false, MAP_W = 0, TIP_AT = null;
+/* The one tile in the tab order (the map is one stop; arrow keys move
+   between its tiles). */
+var MAP_CUR = null;
 /* An entry under MAP_MIN of the folder, or past the first MAP_MAX, goes to
    "others"; a child tile needs CHILD_MIN pixels each way. */
 var MAP_MIN = 0.004, MAP_MAX = 40, CHILD_MIN = 4;
@@ -61,7 +64,7 @@ function tileFor(key, opens, seen) {
   if (!t) {
     t = document.createElement(opens ? 'button' : 'div');
     if (opens) t.type = 'button'; else t.setAttribute('role', 'img');
-    t.tabIndex = 0;
+    t.tabIndex = -1;
     t.setAttribute('aria-describedby', 'mapTip');
     var lbl = el('span', 'lbl');
     lbl.setAttribute('aria-hidden', 'true');
@@ -113,7 +116,8 @@ function drawMap(d) {
   MAP_DATA = d && Array.isArray(d.entries) && d.entries.length ? d : null;
   MAP_WRAP.classList.toggle('hide', !MAP_DATA);
   txt('mapHint', MAP_DATA ? 'Area: ' + (measureOf(d).key === 'disk_bytes' ? 'size on disk' : 'size') +
-    (ROOT === 'home' ? '. A folder holds its largest items; click a folder to open it.' : '.') : '');
+    '. A folder holds its largest items' + (ROOT === 'home' ? '; click a folder to open it' : '') +
+    '. Arrow keys move between tiles.' : '');
   layoutMap();
 }
 
@@ -132,6 +136,7 @@ function layoutMap() {
     }
   });
   order(seen);
+  rove(seen[0] && seen.indexOf(MAP_CUR) < 0 ? seen[0] : MAP_CUR);
   if (TIP_AT && seen.indexOf(TIP_AT) >= 0) showTip(TIP_AT); else hideTip();
 }
 
@@ -213,6 +218,23 @@ function order(tiles) {
   for (i = f + 1; i < tiles.length; i++) MAP.insertBefore(tiles[i], tiles[i - 1].nextSibling);
 }
 
+/* Makes t the map's tab stop. */
+function rove(t) {
+  if (MAP_CUR && MAP_CUR !== t) MAP_CUR.tabIndex = -1;
+  MAP_CUR = t || null;
+  if (MAP_CUR) MAP_CUR.tabIndex = 0;
+}
+/* Arrow keys: the next or previous tile in the map's order (largest first,
+   each folder before its children); Home and End: the first and last. */
+MAP.addEventListener('keydown', function (ev) {
+  var t = tileOf(ev.target), tiles = Array.prototype.slice.call(MAP.querySelectorAll('.tile'));
+  if (!t) return;
+  var i = tiles.indexOf(t), to = { ArrowRight: i + 1, ArrowDown: i + 1, ArrowLeft: i - 1, ArrowUp: i - 1, Home: 0, End: tiles.length - 1 }[ev.key];
+  if (to === undefined) return;
+  ev.preventDefault();
+  if (tiles[to]) tiles[to].focus();
+});
+
 /* The tip of tile t: beside it, inside the map's width, on hover and focus. */
 function showTip(t) {
   if (!t || !t._tip) return;
@@ -237,7 +259,12 @@ MAP.addEventListener('mouseleave', function () {
   var f = tileOf(document.activeElement);
   if (f) showTip(f); else hideTip();
 });
-MAP.addEventListener('focusin', function (ev) { var t = tileOf(ev.target); if (t) showTip(t); });
+MAP.addEventListener('focusin', function (ev) {
+  var t = tileOf(ev.target);
+  if (!t) return;
+  rove(t);
+  showTip(t);
+});
 MAP.addEventListener('focusout', function (ev) { if (!tileOf(ev.relatedTarget)) hideTip(); });
 document.addEventListener('keydown', function (ev) { if (ev.key === 'Escape') hideTip(); });
 /* A folder tile opens its folder, as a click on its row does (a button:
