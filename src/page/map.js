@@ -88,10 +88,12 @@ function place(t, r, W, H, c, hue, name, size, head) {
   t.firstChild.firstChild.textContent = name;
   t.firstChild.lastChild.textContent = size;
 }
-/* Sets what a tile opens ('' for nothing), its name and its tip. */
-function describe(t, name, sub, label, tip) {
+/* Sets what a tile opens ('' for nothing; via: what a click on it opens,
+   for a file drawn inside its folder's tile), its name and its tip. */
+function describe(t, name, sub, label, tip, via) {
   if (name == null) t.removeAttribute('data-name'); else t.setAttribute('data-name', name);
   t._sub = sub;
+  t._via = via || '';
   t.setAttribute('aria-label', label);
   t._tip = tip;
 }
@@ -200,7 +202,8 @@ function drawChildren(e, v, box, W, H, m, total, hue, opens, seen) {
     place(t, r, W, H, (isDir ? 'dir' : 'file') + ' lv2', hue, name + (isDir ? '/' : ''), bytes(r.item.v), false);
     t.setAttribute('data-parent', parent);
     describe(t, name, sub, name + ', ' + bytes(r.item.v) + (m.key === 'disk_bytes' ? ' on disk' : '') + ', ' +
-      share(total > 0 ? r.item.v / total * 100 : 0) + ', in ' + parent, tipOf(c, isDir, m, 0, parent));
+      share(total > 0 ? r.item.v / total * 100 : 0) + ', in ' + parent, tipOf(c, isDir, m, 0, parent),
+      opens ? subOf(parent) : '');
   });
 }
 
@@ -268,12 +271,13 @@ MAP.addEventListener('focusin', function (ev) {
 MAP.addEventListener('focusout', function (ev) { if (!tileOf(ev.relatedTarget)) hideTip(); });
 document.addEventListener('keydown', function (ev) { if (ev.key === 'Escape') hideTip(); });
 /* A folder tile opens its folder, as a click on its row does (a button:
-   Enter and Space click it too). */
+   Enter and Space click it too); a click on a file inside a folder's tile
+   opens that folder. */
 MAP.addEventListener('click', function (ev) {
-  var t = tileOf(ev.target);
-  if (!t || !t._sub) return;
+  var t = tileOf(ev.target), to = t && (t._sub || t._via);
+  if (!to) return;
   MAP_MOVED = true;
-  go(t._sub);
+  go(to);
 });
 /* After a tile opened a folder, the focus goes to the new map's first tile. */
 function mapFocusTarget() {
