@@ -96,18 +96,28 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
       break;
     }
     sum->items++;
-    // What this child adds, for its listed folder's largest children.
-    uint64_t bytes0 = sum->bytes, disk0 = sum->disk_bytes;
+    // depth 1: each child's part of the sums, for the listed folder's
+    // largest children.
     if (!item.is_dir) {
       sum->bytes = add_sat(sum->bytes, item.size);
-      if (d) detail_count_file(d, &item, sum);
-    } else {
-      if (d) detail_count_folder(&item, sum);
-      if (enters_folder(&item))
-        sum_tree(depth + 1, state, &it, item.name, sum);
-      else if (d)
-        note_partial(sum, PARTIAL_CLOUD);
+      if (d) {
+        uint64_t disk0 = sum->disk_bytes;
+        detail_count_file(d, &item, sum);
+        if (depth == 1)
+          detail_count_child(d, &item, item.size, sum->disk_bytes - disk0);
+      }
+      continue;
     }
+    uint64_t bytes0 = 0, disk0 = 0;
+    if (d) {
+      bytes0 = sum->bytes;
+      disk0 = sum->disk_bytes;
+      detail_count_folder(&item, sum);
+    }
+    if (enters_folder(&item))
+      sum_tree(depth + 1, state, &it, item.name, sum);
+    else if (d)
+      note_partial(sum, PARTIAL_CLOUD);
     if (d && depth == 1)
       detail_count_child(d, &item, sum->bytes - bytes0, sum->disk_bytes - disk0);
   }
