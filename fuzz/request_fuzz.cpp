@@ -428,6 +428,37 @@ bool is_stamp_or_null(const check::jvalue *v) {
   return v->text >= "1970-01-01T00:00:00Z" && v->text <= "9999-12-31T23:59:59Z";
 }
 
+// A folder entry's children: at most 8, ranked by what they take on disk,
+// then their size, then their names' bytes, their names within the 1 KiB
+// room, and within the folder's totals (no sum wraps).
+void check_children(const check::jvalue &e) {
+  const check::jvalue *kids = e.get("children");
+  PROP(kids && kids->kind == check::jvalue::ARR && kids->items.size() <= 8, "children");
+  uint64_t bytes = 0, disk = 0;
+  size_t room = 0;
+  for (size_t i = 0; i < kids->items.size(); i++) {
+    const check::jvalue &c = kids->items[i];
+    check_keys(c, {"name", "bytes", "disk_bytes", "is_dir"});
+    uint64_t b = num(c.get("bytes")), d = num(c.get("disk_bytes"));
+    bytes = bytes + b < bytes ? UINT64_MAX : bytes + b;
+    disk = disk + d < disk ? UINT64_MAX : disk + d;
+    const std::string &name = str(c.get("name"));
+    PROP(!name.empty(), "a child without a name");
+    // A name the reply repairs (U+FFFD) may be longer than the bytes kept.
+    if (name.find("\xef\xbf\xbd") == std::string::npos) room += name.size() + 1;
+    if (i) {
+      const check::jvalue &p = kids->items[i - 1];
+      uint64_t pd = num(p.get("disk_bytes")), pb = num(p.get("bytes"));
+      PROP(pd > d || (pd == d && (pb > b || (pb == b && (str(p.get("name")) <= name ||
+                                                          name.find("\xef\xbf\xbd") != std::string::npos)))),
+           "children out of order at %zu", i);
+    }
+  }
+  PROP(room <= 1024, "children's names take %zu bytes", room);
+  PROP(bytes <= num(e.get("bytes")), "children larger than their folder");
+  PROP(disk <= num(e.get("disk_bytes")), "children take more than their folder");
+}
+
 // The detail reply's own fields: totals that hold the listed entries,
 // reasons and stamps of their forms, and the largest files in rank order.
 void check_detail(const check::jvalue &o, const std::string &listed) {
@@ -441,6 +472,7 @@ void check_detail(const check::jvalue &o, const std::string &listed) {
     items += boolean(e.get("is_dir")) ? n + 1 : 1;
     PROP(is_reason(e.get("partial")), "entry partial");
     PROP(is_stamp_or_null(e.get("modified")), "entry modified");
+    if (boolean(e.get("is_dir"))) check_children(e);
   }
   PROP(num(o.get("folder_bytes")) >= bytes, "folder_bytes below its entries'");
   PROP(num(o.get("folder_items")) >= items, "folder_items below its entries'");
@@ -535,7 +567,10 @@ void check_dirs(const check::jvalue &o, const std::string &home, const sub_model
   std::vector<entry> got;
   for (size_t i = 0; i < list->items.size(); i++) {
     const check::jvalue &e = list->items[i];
-    if (detail)
+    if (detail && boolean(e.get("is_dir")))
+      check_keys(e, {"name", "path", "bytes", "disk_bytes", "pct", "is_dir", "items",
+                     "modified", "partial", "children"});
+    else if (detail)
       check_keys(e, {"name", "path", "bytes", "disk_bytes", "pct", "is_dir", "items",
                      "modified", "partial"});
     else

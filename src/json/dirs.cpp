@@ -137,7 +137,7 @@ static void write_listing(const home_walk *w, const char *root,
     OUT_LIT(",\"path\":");
     json_path(w->listed, storage_sep, e->name);
     if (w->detail) {
-      write_entry_detail(e, u->total);
+      write_entry_detail(e, &w->detail->children[e->children], u->total);
       continue;
     }
     out_fmt(",\"bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s}",

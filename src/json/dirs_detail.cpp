@@ -38,7 +38,23 @@ void write_folder_totals(const tree_sum *f) {
   write_partial("folder_partial", f->partial);
 }
 
-void write_entry_detail(const dir_entry *e, uint64_t volume_total) {
+// ,"children":[...]: a folder's largest children, first to last.
+static void write_children(const entry_children *kids) {
+  OUT_LIT(",\"children\":[");
+  for (int i = 0; i < kids->n; i++) {
+    const entry_child *c = &kids->c[i];
+    if (i) OUT_LIT(",");
+    OUT_LIT("{\"name\":");
+    json_str(kids->names + c->name_at);
+    out_fmt(",\"bytes\":%llu,\"disk_bytes\":%llu,\"is_dir\":%s}",
+            (unsigned long long)c->bytes, (unsigned long long)c->disk_bytes,
+            c->is_dir ? "true" : "false");
+  }
+  OUT_LIT("]");
+}
+
+void write_entry_detail(const dir_entry *e, const entry_children *kids,
+                        uint64_t volume_total) {
   out_fmt(",\"bytes\":%llu,\"disk_bytes\":%llu,\"pct\":%.1f,\"is_dir\":%s,"
           "\"items\":%llu",
           (unsigned long long)e->bytes, (unsigned long long)e->disk_bytes,
@@ -46,6 +62,7 @@ void write_entry_detail(const dir_entry *e, uint64_t volume_total) {
           (unsigned long long)e->items);
   write_modified(e->has_mtime, e->mtime);
   write_partial("partial", e->partial);
+  if (e->is_dir) write_children(kids);
   OUT_LIT("}");
 }
 

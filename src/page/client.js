@@ -61,29 +61,55 @@ function getJSON(u) {
   return fetch(u, o).then(function (r) { return r.json(); });
 }
 
+/* File systems held in memory (RAM, or RAM and swap) are not drives: they
+   are shown apart, in a group closed by default, and left out of the
+   summary, which would otherwise count the machine's memory as disk space.
+   Windows lists no such file system. */
+var MEMORY_FS = ['tmpfs', 'devtmpfs', 'ramfs', 'rootfs', 'hugetlbfs'];
+function inMemory(m, x) { return m.platform !== 'windows' && MEMORY_FS.indexOf(String(x.fstype)) >= 0; }
+/* The note under the tiles, in the card only while it has something to
+   say (a hidden element would split the card for the landmark checks). */
+var K_NOTE = el('p', 'sub knote');
+K_NOTE.id = 'kNote';
+function mountCard(x) {
+  var card = el('div', 'mnt'), h = el('div', 'h'), bar = el('div', 'bar'), nums = el('div', 'nums');
+  h.appendChild(el('span', 'mp', x.mount));
+  h.appendChild(el('span', 'meta', x.device + DOT + x.fstype));
+  h.appendChild(el('span', 'meta', num(x.pct).toFixed(0) + '%'));
+  var fill = el('div', cls(x.pct) ? 'fill ' + cls(x.pct) : 'fill');
+  fill.style.width = Math.min(100, Math.max(0, num(x.pct))) + '%';
+  bar.appendChild(fill);
+  nums.appendChild(el('span', '', bytes(x.used_bytes) + ' used'));
+  nums.appendChild(el('span', '', bytes(x.avail_bytes) + ' free'));
+  nums.appendChild(el('span', '', bytes(x.total_bytes) + ' total'));
+  nums.appendChild(el('span', '', x.has_inodes === true ? 'inodes ' + num(x.inodes_pct).toFixed(0) + '%' : 'inodes n/a'));
+  card.appendChild(h); card.appendChild(bar); card.appendChild(nums);
+  return card;
+}
 function renderMounts(m) {
   var box = $('mounts'), list = Array.isArray(m.mounts) ? m.mounts : [];
-  var total = 0, used = 0, free = 0, full = null;
+  var total = 0, used = 0, free = 0, full = null, mem = [], kinds = [];
   box.textContent = '';
+  $('memMounts').textContent = '';
   list.forEach(function (x) {
+    if (inMemory(m, x)) {
+      mem.push(x);
+      if (kinds.indexOf(String(x.fstype)) < 0) kinds.push(String(x.fstype));
+      $('memMounts').appendChild(mountCard(x));
+      return;
+    }
     total += num(x.total_bytes); used += num(x.used_bytes); free += num(x.free_bytes);
     if (full === null || x.pct > full.pct) full = x;
-    var card = el('div', 'mnt'), h = el('div', 'h'), bar = el('div', 'bar'), nums = el('div', 'nums');
-    h.appendChild(el('span', 'mp', x.mount));
-    h.appendChild(el('span', 'meta', x.device + DOT + x.fstype));
-    h.appendChild(el('span', 'meta', num(x.pct).toFixed(0) + '%'));
-    var fill = el('div', cls(x.pct) ? 'fill ' + cls(x.pct) : 'fill');
-    fill.style.width = Math.min(100, Math.max(0, num(x.pct))) + '%';
-    bar.appendChild(fill);
-    nums.appendChild(el('span', '', bytes(x.used_bytes) + ' used'));
-    nums.appendChild(el('span', '', bytes(x.avail_bytes) + ' free'));
-    nums.appendChild(el('span', '', bytes(x.total_bytes) + ' total'));
-    nums.appendChild(el('span', '', x.has_inodes === true ? 'inodes ' + num(x.inodes_pct).toFixed(0) + '%' : 'inodes n/a'));
-    card.appendChild(h); card.appendChild(bar); card.appendChild(nums);
-    box.appendChild(card);
+    box.appendChild(mountCard(x));
   });
   $('mountEmpty').classList.toggle('hide', list.length > 0);
-  txt('kCount', m.count);
+  var many = mem.length + ' memory file system' + (mem.length === 1 ? '' : 's') + ' (' + kinds.join(', ') + ')';
+  $('memGroup').classList.toggle('hide', !mem.length);
+  txt('memSum', mem.length ? many + ', not drives' : '');
+  K_NOTE.textContent = 'Not counted here: ' + many + ', which hold files in memory; they are listed apart under Mounted filesystems.';
+  if (!mem.length) K_NOTE.remove();
+  else if (!K_NOTE.parentNode) $('nodeLine').parentNode.insertBefore(K_NOTE, $('nodeLine'));
+  txt('kCount', mem.length ? num(m.count) - mem.length : m.count);
   txt('kTotal', bytes(total));
   txt('kUsed', bytes(used));
   txt('kFree', bytes(free));
@@ -140,7 +166,7 @@ function placeFocus() {
   if (!MOVED) return;
   MOVED = false;
   var up = CRUMBS.querySelectorAll('button');
-  var to = document.querySelector('#rows button') ||
+  var to = mapFocusTarget() || document.querySelector('#rows button') ||
     (GONE.classList.contains('hide') ? up[up.length - 1] : GONE.querySelector('button'));
   if (to && (!document.activeElement || document.activeElement === document.body)) to.focus();
 }
@@ -261,7 +287,11 @@ SORTERS.forEach(function (th) {
    returns the number of rows. */
 function drawRows(d) {
   var list = Array.isArray(d.entries) ? d.entries : [], now = replyTime(d);
-  var whole = num(d.folder_bytes);
+  /* The part of the folder in the measure the map shows: what the entries
+     take on disk when the reply tells it (a sparse image does not fill the
+     bar), else their size; the heading says which. */
+  var m = measureOf(d), whole = m.total;
+  txt('ofMeasure', m.word);
   $('rows').textContent = '';
   sorted(list).forEach(function (e) {
     var tr = el('tr'), reason = partialOf(e.partial);
@@ -282,7 +312,7 @@ function drawRows(d) {
     if (d.folder_bytes == null) {
       part.textContent = DASH;
     } else {
-      var p = whole > 0 ? Math.min(100, Math.max(0, num(e.bytes) / whole * 100)) : 0;
+      var p = whole > 0 ? Math.min(100, Math.max(0, num(e[m.key]) / whole * 100)) : 0;
       var bar = el('span', 'pbar'), fill = el('span', 'fill');
       bar.setAttribute('aria-hidden', 'true');
       fill.style.width = p + '%';
@@ -380,6 +410,7 @@ function renderDirs(d, ok) {
   GONE.classList.add('hide');
   SHOWN = null;
   drawLargest(ok ? d : null);
+  drawMap(ok ? d : null);
   if (!ok) {
     var err = d && d.error ? String(d.error) : '';
     var msg = d && typeof d.message === 'string' && d.message ? sentence(d.message) : '';

@@ -16,6 +16,7 @@ set(PAGE_ASSETS
   head_mid.html
   theme.css
   page.css
+  map.css
   head_end.html
   bridge.js
   body_start.html
@@ -28,6 +29,7 @@ set(PAGE_ASSETS
   direct.html
   script_start.html
   client.js
+  map.js
   script_end.html
 )
 

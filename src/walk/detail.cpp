@@ -32,6 +32,7 @@ void detail_begin_entry(detail_state *d, dir_entry *list, int index,
   d->list = list;
   d->entry = index < 0 ? LINKS_UNLISTED : (uint32_t)index;
   d->entry_name = name;
+  children_begin(&d->ranking);
 }
 
 // What the file item, one name of a file that may have others, adds to
@@ -140,6 +141,11 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s) {
 void detail_settle(detail_state *d, dir_entry *list, int count) {
   for (int i = 0; i < count; i++)
     list[i].disk_bytes = sub_held(list[i].disk_bytes, d->given[i]);
+}
+
+void detail_keep_children(detail_state *d, dir_entry *e, int index) {
+  children_keep(&d->ranking, &d->children[index]);
+  e->children = index;
 }
 
 tree_sum detail_sum_records(const dir_entry *list, int count) {

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "walk/walk.h"
+#include "walk/children.h"
 #include "walk/largest.h"
 #include "walk/links_seen.h"
 
@@ -24,6 +25,10 @@ struct detail_state {
   // What each listed record gave up to an entry whose name comes first:
   // taken off its disk_bytes once the walk has ended (detail_settle).
   uint64_t given[MAX_DIR_ENTRIES];
+  children_rank ranking;       // the children of the entry being walked
+  // Each listed record's children, at the record's place in the listing
+  // (dir_entry::children): 1.2 KiB a record, touched only as records fill.
+  entry_children children[MAX_DIR_ENTRIES];
 };
 
 // A zeroed state, or NULL when there is no memory for one.
@@ -35,7 +40,8 @@ static inline void note_partial(tree_sum *sum, int reason) {
   if (reason > sum->partial) sum->partial = reason;
 }
 
-// The walk of the listed folder's entry name begins: index is its record
+// The walk of the listed folder's entry name begins (and the ranking of
+// its children): index is its record
 // in list, or -1 when it is past the listing's cap.
 void detail_begin_entry(detail_state *d, dir_entry *list, int index,
                         const char *name);
@@ -64,6 +70,16 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s);
 // The walk has ended whole (not given up): takes off each of the records
 // list[0..count), still in the walk's order, what it gave up.
 void detail_settle(detail_state *d, dir_entry *list, int count);
+
+// A child directly inside that entry was counted: bytes and disk_bytes
+// are what it added.
+static inline void detail_count_child(detail_state *d, const dir_item *item,
+                                      uint64_t bytes, uint64_t disk_bytes) {
+  children_offer(&d->ranking, item->name, item->is_dir, bytes, disk_bytes);
+}
+// Keeps that entry's largest children for the listed record e, the
+// listing's record number index.
+void detail_keep_children(detail_state *d, dir_entry *e, int index);
 
 // Totals of the finished records list[0..count), for a walk given up.
 tree_sum detail_sum_records(const dir_entry *list, int count);

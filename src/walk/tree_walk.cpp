@@ -110,16 +110,30 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
       break;
     }
     sum->items++;
+    // depth 1: each child's part of the sums, for the listed folder's
+    // largest children.
     if (!item.is_dir) {
       sum->bytes = add_sat(sum->bytes, item.size);
-      if (d) detail_count_file(d, &item, sum);
+      if (d) {
+        uint64_t disk0 = sum->disk_bytes;
+        detail_count_file(d, &item, sum);
+        if (depth == 1)
+          detail_count_child(d, &item, item.size, sum->disk_bytes - disk0);
+      }
       continue;
     }
-    if (d) detail_count_folder(&item, sum);
+    uint64_t bytes0 = 0, disk0 = 0;
+    if (d) {
+      bytes0 = sum->bytes;
+      disk0 = sum->disk_bytes;
+      detail_count_folder(&item, sum);
+    }
     if (enters_folder(&item))
       sum_tree(depth + 1, state, &it, item.name, sum);
     else if (d)
       note_partial(sum, PARTIAL_CLOUD);
+    if (d && depth == 1)
+      detail_count_child(d, &item, sum->bytes - bytes0, sum->disk_bytes - disk0);
   }
   if (d) {
     // The listing broke off: entries past the error are missing.
@@ -188,7 +202,10 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
     memcpy(e->name, item.name, strlen(item.name) + 1);
     e->bytes = s.bytes;
     e->is_dir = item.is_dir;
-    if (d) detail_fill_entry(e, &s);
+    if (d) {
+      detail_fill_entry(e, &s);
+      detail_keep_children(d, e, count - 1);
+    }
     if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
   // The listed folder's own listing broke off: its totals miss entries.

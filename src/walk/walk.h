@@ -40,6 +40,8 @@ struct dir_entry {
   char name[NAME_MAX_BYTES + 1];  // the whole name
   uint64_t bytes;    // a file's size, or a folder's total
   int is_dir;
+  int children;      // detail: its largest children, at
+                     // detail_state::children[this]
   // The detail reply's: what the walk counted for it.
   uint64_t disk_bytes;
   uint64_t items;    // 1 for a file; entries beneath for a folder

@@ -48,6 +48,9 @@
 //   {ms}        elapsed milliseconds (digits)
 //   {n}         any unsigned number the platform decides (volume sizes)
 //   {pct}       any percentage with one decimal (e.g. 19.3)
+//   {name}      any JSON string's content (a name the platform's listing
+//               order decides, such as which name of a hard-linked file
+//               is met first)
 //   {platform}  "linux" natively, "windows" under Wine
 //   {sep}       the path separator as JSON writes it: / or \\
 //   {home}      the case's home fixture path as JSON writes it
@@ -116,6 +119,7 @@ const VARYING = {
   ms: '[0-9]+',
   n: '[0-9]+',
   pct: '[0-9]{1,3}\\.[0-9]',
+  name: '(?:[^"\\\\]|\\\\.)*',
 };
 
 function expandMacros(s, texts, where) {
@@ -152,7 +156,7 @@ function jsonEscape(s) {
 // A pattern: a list of pieces, each literal text or a regular expression.
 function compile(template, ctx) {
   const pieces = [];
-  const re = /\{(pid|utc|ms|n|pct|platform|sep|home|home_fwd|home_unc)\}/g;
+  const re = /\{(pid|utc|ms|n|pct|name|platform|sep|home|home_fwd|home_unc)\}/g;
   let last = 0;
   let lit = '';
   for (let m; (m = re.exec(template));) {

@@ -118,7 +118,7 @@ for (const theme of ['light', 'dark']) {
       d.entries.forEach((e, i) => {
         const why = e.partial ? ' (at least: ' + WHY[e.partial] + ')' : '';
         assert.deepEqual(rows[i].slice(0, 6), [e.name, ge(h.bytes(e.bytes), e.partial) + why, ge(h.bytes(e.disk_bytes), e.partial),
-          (e.bytes / d.folder_bytes * 100).toFixed(1) + '%', e.pct.toFixed(1) + '%', ge(e.items.toLocaleString('en-US'), e.partial)]);
+          (e.disk_bytes / d.folder_disk_bytes * 100).toFixed(1) + '%', e.pct.toFixed(1) + '%', ge(e.items.toLocaleString('en-US'), e.partial)]);
         assert.equal(rows[i][7], e.is_dir ? 'dir' : 'file');
       });
       const cell = (name, col) => page.locator('#rows tr', { has: page.locator('td.nm', { hasText: new RegExp('^' + name + '$') }) })
@@ -149,13 +149,20 @@ for (const theme of ['light', 'dark']) {
           fill: getComputedStyle(fill).backgroundColor, track: getComputedStyle(bar).backgroundColor,
           accent: getComputedStyle(document.documentElement).getPropertyValue('--accent').trim() };
       }));
+      // Of the folder on disk, as the heading says: the sparse image, first
+      // by size, takes nothing of it.
+      assert.equal(await page.locator('thead th', { hasText: /^Of folder/ }).textContent(), 'Of folder on disk');
       d.entries.forEach((e, i) => {
         assert.equal(bars[i].aria, 'true');
-        assert.ok(Math.abs(parseFloat(bars[i].width) - e.bytes / d.folder_bytes * 100) < 0.01, bars[i].width);
+        assert.ok(Math.abs(parseFloat(bars[i].width) - e.disk_bytes / d.folder_disk_bytes * 100) < 0.01, bars[i].width);
       });
-      assert.equal(bars[0].fill, theme === 'light' ? 'rgb(0, 122, 255)' : 'rgb(10, 132, 255)');
-      assert.equal(bars[0].track, theme === 'light' ? 'rgba(0, 0, 0, 0.12)' : 'rgba(255, 255, 255, 0.16)');
-      assert.ok(bars[0].px > 30, 'the largest entry fills most of its bar');
+      assert.equal(d.entries[0].name, 'disk.img');
+      assert.equal(bars[0].px, 0);
+      const most = d.entries.indexOf(d.entries.reduce((a, b) => (b.disk_bytes > a.disk_bytes ? b : a)));
+      assert.equal(d.entries[most].name, 'media');
+      assert.equal(bars[most].fill, theme === 'light' ? 'rgb(0, 122, 255)' : 'rgb(10, 132, 255)');
+      assert.equal(bars[most].track, theme === 'light' ? 'rgba(0, 0, 0, 0.12)' : 'rgba(255, 255, 255, 0.16)');
+      assert.ok(bars[most].px > 30, 'the entry that takes most on disk fills most of its bar');
       // The note: the folder, its totals (partial: the deep tree), the volume.
       assert.equal(d.folder_partial, 'depth');
       assert.equal(await h.textOf(page, '#dirNote'), [d.root, GE + h.bytes(d.folder_bytes), GE + h.bytes(d.folder_disk_bytes) + ' on disk',
@@ -177,7 +184,9 @@ for (const theme of ['light', 'dark']) {
       assert.equal(widths.length, 2);
       assert.ok(widths.every((w) => w > 0), JSON.stringify(widths));
       assert.ok(Math.abs(widths[0] + widths[1] - 100) < 0.01, JSON.stringify(widths));
-      assert.deepEqual((await rowsText(page, '#rows')).map((r) => r[3]), ['80.0%', '20.0%']);
+      // On disk: the 4 MB file and the folder of a 1 MB file with its own block.
+      assert.deepEqual(d.entries.map((e) => e.disk_bytes), [4 * MB, MB + 4096]);
+      assert.deepEqual((await rowsText(page, '#rows')).map((r) => r[3]), ['79.9%', '20.1%']);
       // The volume's share stays as the plugin gives it.
       assert.deepEqual((await rowsText(page, '#rows')).map((r) => r[4]), d.entries.map((e) => e.pct.toFixed(1) + '%'));
       assert.match(await h.textOf(page, '#dirNote'), new RegExp('^' + (d.root + '/media').replace(/[.*+?^${}()|[\]\\]/g, '\\$&') +

@@ -41,24 +41,28 @@ describe('real plugin replies', () => {
     await h.waitText(page, '#pPlatform', 'linux');
     const m = await reply('mounts:');
     assert.ok(m && m.ok === true && m.mounts.length > 0);
-    const cards = await page.$$eval('#mounts > .mnt', (els) => els.map((e) => ({
+    // Drives first, memory file systems (tmpfs, devtmpfs) in their group.
+    const cards = await page.$$eval('#mounts > .mnt, #memMounts > .mnt', (els) => els.map((e) => ({
       mp: e.querySelector('.h .mp').textContent,
       meta: [...e.querySelectorAll('.h .meta')].map((s) => s.textContent),
       nums: [...e.querySelectorAll('.nums span')].map((s) => s.textContent),
       fill: e.querySelector('.bar .fill').className,
     })));
+    const memory = (x) => ['tmpfs', 'devtmpfs', 'ramfs', 'rootfs', 'hugetlbfs'].includes(x.fstype);
+    const drives = m.mounts.filter((x) => !memory(x));
     assert.equal(cards.length, m.mounts.length);
-    m.mounts.forEach((x, i) => {
+    assert.equal(await page.locator('#mounts > .mnt').count(), drives.length);
+    drives.concat(m.mounts.filter(memory)).forEach((x, i) => {
       assert.equal(cards[i].mp, x.mount);
       assert.deepEqual(cards[i].meta, [x.device + h.DOT + x.fstype, x.pct.toFixed(0) + '%']);
       assert.equal(x.has_inodes, true, 'the Linux build reports inodes');
       assert.deepEqual(cards[i].nums, [h.bytes(x.used_bytes) + ' used', h.bytes(x.avail_bytes) + ' free',
         h.bytes(x.total_bytes) + ' total', 'inodes ' + x.inodes_pct.toFixed(0) + '%']);
     });
-    assert.equal(await h.textOf(page, '#kCount'), String(m.count));
-    assert.equal(await h.textOf(page, '#kTotal'), h.bytes(m.mounts.reduce((s, x) => s + x.total_bytes, 0)));
-    assert.equal(await h.textOf(page, '#kUsed'), h.bytes(m.mounts.reduce((s, x) => s + x.used_bytes, 0)));
-    assert.equal(await h.textOf(page, '#kFree'), h.bytes(m.mounts.reduce((s, x) => s + x.free_bytes, 0)));
+    assert.equal(await h.textOf(page, '#kCount'), String(m.count - (m.mounts.length - drives.length)));
+    assert.equal(await h.textOf(page, '#kTotal'), h.bytes(drives.reduce((s, x) => s + x.total_bytes, 0)));
+    assert.equal(await h.textOf(page, '#kUsed'), h.bytes(drives.reduce((s, x) => s + x.used_bytes, 0)));
+    assert.equal(await h.textOf(page, '#kFree'), h.bytes(drives.reduce((s, x) => s + x.free_bytes, 0)));
     assert.equal(await h.textOf(page, '#nodeLine'),
       `plugin plugin_disks v1.0.2${h.DOT}pid ${m.pid}${h.DOT}${m.utc}${h.DOT}zero outbound network`);
     assert.equal(await page.$eval('#mountEmpty', (e) => e.className), 'muted hide');

@@ -15,6 +15,7 @@
 #include "capture.h"
 #include "json/actions.h"
 #include "walk/walk.h"
+#include "walk/children.h"
 #include "walk/largest.h"
 #include "plugin.h"
 #include "storage/fake.h"
@@ -48,23 +49,65 @@ int add_link(int parent, const char *name, uint64_t size, uint64_t disk,
   return n;
 }
 
+// Where the JSON object or array that opens at text[at] ends (one past
+// its close), strings skipped; npos when it does not.
+size_t end_of(const std::string &text, size_t at) {
+  int depth = 0;
+  bool in_str = false;
+  for (size_t i = at; i < text.size(); i++) {
+    char c = text[i];
+    if (in_str) {
+      if (c == '\\') i++;
+      else if (c == '"') in_str = false;
+    } else if (c == '"') {
+      in_str = true;
+    } else if (c == '{' || c == '[') {
+      depth++;
+    } else if ((c == '}' || c == ']') && --depth == 0) {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+// The elements of the array value of key in text (none when absent).
+std::vector<std::string> items_of(const std::string &text,
+                                  const std::string &key) {
+  std::vector<std::string> out;
+  size_t at = text.find("\"" + key + "\":[");
+  if (at == std::string::npos) return out;
+  at = text.find('[', at) + 1;
+  while (at < text.size() && text[at] != ']') {
+    size_t end = end_of(text, at);
+    if (end == std::string::npos) break;
+    out.push_back(text.substr(at, end - at));
+    at = text[end] == ',' ? end + 1 : end;
+  }
+  return out;
+}
+
 // The object of a reply that where names: "" the reply itself, "e:NAME"
-// the listed entry NAME, "l:N" the Nth of the largest files.
+// the listed entry NAME, "l:N" the Nth of the largest files, "c:NAME:N"
+// the Nth child of the listed entry NAME.
 std::string object_of(const std::string &body, const std::string &where) {
   if (where.empty()) return body;
-  size_t entries = body.find("\"entries\":[");
-  size_t largest = body.find("\"largest\":[");
-  size_t at = std::string::npos;
-  if (where[0] == 'e') {
-    at = body.find("{\"name\":\"" + where.substr(2) + "\",", entries);
-    if (at > largest) return "";
-  } else {
-    at = largest;
-    for (int n = std::stoi(where.substr(2)); at != std::string::npos && n >= 0; n--)
-      at = body.find("{\"name\":", at + 1);
+  if (where[0] == 'l') {
+    std::vector<std::string> l = items_of(body, "largest");
+    size_t n = (size_t)std::stoi(where.substr(2));
+    return n < l.size() ? l[n] : "";
   }
-  if (at == std::string::npos) return "";
-  return body.substr(at, body.find('}', at) + 1 - at);
+  size_t colon = where.find(':', 2);
+  std::string name = where.substr(2, colon == std::string::npos ? colon : colon - 2);
+  // The entries' array ends before "largest": its children are inside.
+  std::string entries = body.substr(0, body.find(",\"largest\":["));
+  for (const std::string &e : items_of(entries, "entries")) {
+    if (e.rfind("{\"name\":\"" + name + "\",", 0) != 0) continue;
+    if (where[0] == 'e') return e;
+    std::vector<std::string> c = items_of(e, "children");
+    size_t n = (size_t)std::stoi(where.substr(colon + 1));
+    return n < c.size() ? c[n] : "";
+  }
+  return "";
 }
 
 // The raw JSON value of key in text ("" when absent).
@@ -90,10 +133,13 @@ std::string without_detail(const std::string &body) {
       "[0-9]+,\"folder_partial\":(null|\"[a-z_]+\")"
       "|,\"disk_bytes\":[0-9]+"
       "|,\"items\":[0-9]+,\"modified\":(null|\"[-0-9T:Z]+\"),\"partial\":(null|\"[a-z_]+\")"
+      "|,\"children\":\\[[^\\]]*\\]"
       "|,\"largest\":\\[.*\\],\"largest_partial\":(null|\"[a-z_]+\")");
   return std::regex_replace(body, added, "");
 }
 
+// A value of "" asks that the object where is absent; "-" that it has
+// no key.
 struct expect {
   const char *where;
   const char *key;
@@ -192,6 +238,11 @@ std::vector<detail_case> cases() {
        },
        {{"e:a", "partial", "\"entry_cap\""},
         {"e:a", "items", "119999"},
+        // Equal children, ranked by their names' bytes.
+        {"c:a:0", "name", "\"f0\""},
+        {"c:a:6", "name", "\"f100000\""},
+        {"c:a:7", "name", "\"f100001\""},
+        {"c:a:8", "name", ""},
         {"e:a", "bytes", "119999"},
         {"e:z", "name", ""},
         {"", "truncated", "true"},
@@ -253,7 +304,9 @@ std::vector<detail_case> cases() {
          fake.hang_node = b + 1;
        },
        {{"e:a", "partial", "null"},
+        {"e:a", "children", "-"},
         {"e:d", "disk_bytes", "4"},
+        {"e:d", "children", R"([{"name":"x","bytes":3,"disk_bytes":4,"is_dir":false}])"},
         {"e:b", "name", ""},
         {"", "folder_bytes", "13"},
         {"", "folder_disk_bytes", "16"},
@@ -319,6 +372,85 @@ std::vector<detail_case> cases() {
         {"l:49", "name", "\"f46\""},
         {"l:50", "name", ""},
         {"e:f", "items", "1"}}},
+      {"largest children: a folder's 8 by disk, then size, then name",
+       [] {
+         int m = fake_add(-1, "media", 0, 1);
+         // Added in no order of theirs: the ranking sorts them.
+         int clips = fake_add(m, "clips", 0, 1);
+         fake.nodes[clips].disk_size = 4096;  // the folder's own
+         add_file(clips, "a", 5000, 8192);
+         add_file(clips, "b", 5000, 8192);
+         add_file(m, "sparse.img", 1ull << 30, 4096);
+         add_file(m, "tie-b", 700, 7 * 4096);
+         for (int i = 1; i <= 9; i++)
+           add_file(m, ("f" + std::to_string(i)).c_str(), (uint64_t)i * 100,
+                    (uint64_t)i * 4096);
+         add_file(m, "tie-a", 700, 7 * 4096);
+         add_file(m, "g", 750, 7 * 4096);
+         add_file(-1, "top.txt", 5, 8);
+       },
+       {{"c:media:0", "name", "\"f9\""},
+        {"c:media:0", "disk_bytes", "36864"},
+        {"c:media:0", "bytes", "900"},
+        {"c:media:0", "is_dir", "false"},
+        {"c:media:1", "name", "\"f8\""},
+        {"c:media:2", "name", "\"g\""},
+        {"c:media:3", "name", "\"f7\""},
+        {"c:media:4", "name", "\"tie-a\""},
+        {"c:media:5", "name", "\"tie-b\""},
+        {"c:media:6", "name", "\"f6\""},
+        // A folder child: what lies beneath it and its own blocks.
+        {"c:media:7", "name", "\"clips\""},
+        {"c:media:7", "bytes", "10000"},
+        {"c:media:7", "disk_bytes", "20480"},
+        {"c:media:7", "is_dir", "true"},
+        {"c:media:8", "name", ""},
+        {"e:media", "items", "16"},
+        {"e:top.txt", "children", "-"}}},
+      {"children's names share 1 KiB: one that does not fit ends the list",
+       [] {
+         int p = fake_add(-1, "long", 0, 1);
+         add_file(p, std::string(500, 'a').c_str(), 3000, 3000);
+         add_file(p, std::string(500, 'b').c_str(), 2000, 2000);
+         add_file(p, std::string(500, 'c').c_str(), 1000, 1000);
+         add_file(p, "s", 10, 10);
+         // The longest name a listing gives, and a short one, fit.
+         int q = fake_add(-1, "longest", 0, 1);
+         add_file(q, std::string(NAME_MAX_BYTES, 'x').c_str(), 2, 2);
+         add_file(q, "y", 1, 1);
+       },
+       {{"c:long:0", "name", "\"" + std::string(500, 'a') + "\""},
+        {"c:long:1", "name", "\"" + std::string(500, 'b') + "\""},
+        {"c:long:2", "name", ""},
+        {"e:long", "items", "4"},
+        {"c:longest:0", "name", "\"" + std::string(NAME_MAX_BYTES, 'x') + "\""},
+        {"c:longest:1", "name", "\"y\""}}},
+      {"children of links and of folders not walked: a later name adds 0; none",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         add_link(a, "x", 4000, 4096, 1, 77, 2);
+         add_link(a, "y", 4000, 4096, 1, 77, 2);
+         add_file(a, "z", 10, 512);
+         int od = fake_add(a, "od", 0, 1);
+         fake.nodes[od].recall_on_open = 1;
+         add_file(od, "remote", 50, 50);
+         int locked = fake_add(-1, "locked", 0, 1);
+         add_file(locked, "secret", 100, 100);
+         fake.nodes[locked].unlistable = 1;
+         int cloud = fake_add(-1, "cloud", 0, 1);
+         fake.nodes[cloud].recall_on_open = 1;
+         add_file(cloud, "remote", 50, 50);
+         fake_add(-1, "empty", 0, 1);
+       },
+       {{"e:a", "children",
+         R"([{"name":"x","bytes":4000,"disk_bytes":4096,"is_dir":false},)"
+         R"({"name":"z","bytes":10,"disk_bytes":512,"is_dir":false},)"
+         R"({"name":"y","bytes":4000,"disk_bytes":0,"is_dir":false},)"
+         R"({"name":"od","bytes":0,"disk_bytes":0,"is_dir":true}])"},
+        {"e:a", "disk_bytes", "4608"},
+        {"e:locked", "children", "[]"},
+        {"e:cloud", "children", "[]"},
+        {"e:empty", "children", "[]"}}},
       {"past the 512 listed: the folder's totals count every entry",
        [] {
          char name[8];
@@ -539,6 +671,8 @@ TEST_P(Detail, Fields) {
     std::string obj = object_of(detailed, e.where);
     if (e.value.empty())
       EXPECT_EQ("", obj) << e.where << " is not in " << detailed;
+    else if (e.value == "-")
+      EXPECT_EQ("", value_of(obj, e.key)) << e.where << " has " << e.key;
     else
       EXPECT_EQ(e.value, value_of(obj, e.key))
           << e.where << " " << e.key << " in " << detailed;
@@ -618,6 +752,46 @@ TEST(Largest, KeepsTheFirstFiftyInRankOrder) {
     EXPECT_EQ(all[i].substr(42), f->rel) << i;
   }
   delete l;
+}
+
+// The ranking against a plain sort of the same children, offered in a
+// scrambled order with many equal sizes, so that names decide places.
+TEST(Children, KeepsTheFirstEightInRankOrder) {
+  children_rank *r = new children_rank();
+  entry_children *kept = new entry_children();
+  children_begin(r);
+  std::vector<std::string> all;
+  for (int i = 0; i < 200; i++) {
+    char name[16];
+    snprintf(name, sizeof name, "n%03d", (i * 37) % 200);
+    uint64_t bytes = (uint64_t)((i * 7) % 5), disk = (uint64_t)((i * 13) % 3);
+    children_offer(r, name, i % 2, bytes, disk);
+    char key[64];
+    snprintf(key, sizeof key, "%020llu %020llu %d ",
+             (unsigned long long)(UINT64_MAX - disk),
+             (unsigned long long)(UINT64_MAX - bytes), i % 2);
+    all.push_back(key + std::string(name));
+  }
+  std::sort(all.begin(), all.end(), [](const std::string &a, const std::string &b) {
+    // Ranked by disk, size, then name: the flag is no part of the order.
+    return a.substr(0, 42) + a.substr(44) < b.substr(0, 42) + b.substr(44);
+  });
+  children_keep(r, kept);
+  ASSERT_EQ(CHILDREN_MAX, kept->n);
+  for (int i = 0; i < kept->n; i++) {
+    const entry_child *c = &kept->c[i];
+    char key[64];
+    snprintf(key, sizeof key, "%020llu %020llu %d ",
+             (unsigned long long)(UINT64_MAX - c->disk_bytes),
+             (unsigned long long)(UINT64_MAX - c->bytes), c->is_dir);
+    EXPECT_EQ(all[i], key + std::string(kept->names + c->name_at)) << i;
+  }
+  // A new ranking starts empty.
+  children_begin(r);
+  children_keep(r, kept);
+  EXPECT_EQ(0, kept->n);
+  delete kept;
+  delete r;
 }
 
 }  // namespace
