@@ -47,14 +47,23 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Storage report of a node: drives, home fo
 set(CPACK_PACKAGE_DESCRIPTION
   "A CGI program for the plugin host: for each request it answers with JSON (the drives, a bounded size breakdown of the home folder, its own identity) or with a self-contained HTML dashboard that polls them. Statically linked; it reads local storage only.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The packaging's own revision, above the program's version (which every
+# reply carries and stays as it is): a package that changes its layout or
+# its scripts gets a new one, so that apt offers it as an upgrade and
+# dpkg -l tells the two apart. The archives' names carry it too.
+set(PLUGIN_PACKAGE_REVISION 2)
+set(PLUGIN_PACKAGE_VERSION ${PROJECT_VERSION}-${PLUGIN_PACKAGE_REVISION})
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x86_64)
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PLUGIN_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PLUGIN_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${PLUGIN_PACKAGE_REVISION})
   # Both archives hold the same tree as the .deb: usr/... and etc/....
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -405,6 +405,15 @@ $('lgMore').addEventListener('click', function () {
   drawLargest(SHOWN);
 });
 
+/* What the operator can do about a home folder the node names none of:
+   the web server's snippet as the package ships it sets USERPROFILE empty. */
+var NO_HOME = 'this root does not exist on this node';
+function homeHint(d) {
+  return d.error === 'root_unavailable' && d.requested === 'home' && d.message === NO_HOME
+    ? ' Set the home folder (USERPROFILE) in the web server\'s snippet for plugin_disks, then reload the server.'
+    : '';
+}
+
 function renderDirs(d, ok) {
   $('rows').textContent = '';
   GONE.classList.add('hide');
@@ -423,7 +432,7 @@ function renderDirs(d, ok) {
       GONE.classList.remove('hide');
       $('dirEmpty').classList.add('hide');
     } else {
-      txt('dirEmpty', msg || EMPTY);
+      txt('dirEmpty', (msg || EMPTY) + homeHint(d));
       $('dirEmpty').classList.remove('hide');
     }
     $('dirNote').removeAttribute('title');
