@@ -259,6 +259,9 @@ TEST_F(Metrics, HomeSeriesAreTheDetailReplys) {
   EXPECT_EQ("0.000", s["disks_home_walk_seconds"]);
   // Each entry of the reply, by its name: both figures.
   std::string entries = json.substr(0, json.find("\"largest\":["));
+  // A folder's children are no entries of their own.
+  for (size_t at; (at = entries.find(",\"children\":[")) != std::string::npos;)
+    entries.erase(at, entries.find(']', at) + 1 - at);
   std::vector<std::string> names = json_values(entries, "name");
   std::vector<std::string> bytes = json_values(entries, "bytes");
   std::vector<std::string> disk = json_values(entries, "disk_bytes");
