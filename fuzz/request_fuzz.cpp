@@ -459,6 +459,22 @@ void check_children(const check::jvalue &e) {
   PROP(disk <= num(e.get("disk_bytes")), "children take more than their folder");
 }
 
+// The names of a largest file's path below home: its folder's, split at
+// '/' (no name holds one), and its own, whatever bytes they hold (the
+// fake platform's separator among them).
+std::vector<std::string> names_of(const check::jvalue &f) {
+  std::vector<std::string> names;
+  const std::string &folder = str(f.get("folder"));
+  for (size_t at = 0; !folder.empty();) {
+    size_t slash = folder.find('/', at);
+    names.push_back(folder.substr(at, slash == std::string::npos ? slash : slash - at));
+    if (slash == std::string::npos) break;
+    at = slash + 1;
+  }
+  names.push_back(str(f.get("name")));
+  return names;
+}
+
 // The detail reply's own fields: totals that hold the listed entries,
 // reasons and stamps of their forms, and the largest files in rank order.
 void check_detail(const check::jvalue &o, const std::string &listed) {
@@ -494,11 +510,13 @@ void check_detail(const check::jvalue &o, const std::string &listed) {
       const check::jvalue &p = largest->items[i - 1];
       uint64_t pd = num(p.get("disk_bytes")), d = num(f.get("disk_bytes"));
       uint64_t pb = num(p.get("bytes")), b = num(f.get("bytes"));
-      // Path ties go by the names' own bytes, which U+FFFD may hide. The
-      // fake tree may hold one name twice in a folder (no file system
-      // does): equal paths then stand in either order.
-      PROP(pd > d || (pd == d && (pb > b || (pb == b && (str(p.get("path")) <= path ||
-                                                          path.find("\xef\xbf\xbd") != std::string::npos)))),
+      // Path ties go by the names compared one by one, by their own
+      // bytes, which U+FFFD may hide. The fake tree may hold one name
+      // twice in a folder (no file system does): equal paths then stand
+      // in either order.
+      PROP(pd > d || (pd == d && (pb > b || (pb == b && (names_of(p) <= names_of(f) ||
+                                                          path.find("\xef\xbf\xbd") != std::string::npos ||
+                                                          str(p.get("path")).find("\xef\xbf\xbd") != std::string::npos)))),
            "largest out of order at %zu: %s after %s", i, path.c_str(), str(p.get("path")).c_str());
     }
   }

@@ -42,7 +42,9 @@ static int not_dir_reason(int home_fd, const char *rel) {
 // Kernels before 5.6 have no openat2: rel is opened one name at a time,
 // each never through a link, each compared with its parent for a mount.
 // The open itself reaches a file system mounted there, which openat2
-// never asks. Returns the descriptor, or -1 with *reason set.
+// never asks. A folder on the way is only passed through (O_PATH: search
+// permission is enough, as for openat2); the last is opened to be listed.
+// Returns the descriptor, or -1 with *reason set.
 static int open_names(int home_fd, const char *rel, int *reason) {
   int cur = home_fd;
   const char *p = rel;
@@ -56,7 +58,8 @@ static int open_names(int home_fd, const char *rel, int *reason) {
     }
     memcpy(name, p, n);
     name[n] = '\0';
-    int child = openat(cur, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int child = openat(cur, name,
+                       (slash ? O_PATH : O_RDONLY) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (child < 0) {
       *reason = reason_of(errno);
       struct stat st;

@@ -201,7 +201,8 @@ static const struct dirent64 *stream_next(dir_stream *s) {
 // Bytes in blocks of 512, or UINT64_MAX where that does not fit: a file
 // system may report any count.
 static uint64_t block_bytes(uint64_t blocks) {
-  return blocks > UINT64_MAX / 512 ? UINT64_MAX : blocks * 512;
+  if (blocks >> 55) return UINT64_MAX;
+  return blocks << 9;
 }
 
 // What a file takes, who it is and when it changed, from the statx st, as

@@ -79,8 +79,8 @@ static int same_file_kept(largest_list *l, const largest_file *f) {
 }
 
 void largest_offer(largest_list *l, const char *dir, size_t dir_len,
-                   const uint16_t *ends, int names, const dir_item *item,
-                   uint64_t disk_bytes) {
+                   const uint16_t *ends, int names, const dir_item *item) {
+  uint64_t disk_bytes = item->disk_size;
   if (l->n == LARGEST_MAX) {
     // Most files lose on the numbers alone, before any path is built.
     const largest_file *last = &l->files[l->order[0]];

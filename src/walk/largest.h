@@ -50,14 +50,13 @@ struct largest_list {
 // Returns < 0 when a ranks before b, > 0 after.
 int largest_cmp(const largest_file *a, const largest_file *b);
 
-// Weighs the file item (its size, disk_bytes, time and links) found in
+// Weighs the file item (its size, what it takes, time and links) found in
 // the folder dir (dir_len bytes below the listed folder, "" for it; its
 // names names ending at ends) and keeps it when it ranks among the first
 // LARGEST_MAX. A file with other names is kept once, under the name that
 // ranks first.
 void largest_offer(largest_list *l, const char *dir, size_t dir_len,
-                   const uint16_t *ends, int names, const dir_item *item,
-                   uint64_t disk_bytes);
+                   const uint16_t *ends, int names, const dir_item *item);
 
 // Puts order in ranking order, first to last (once the walk has ended).
 void largest_sort(largest_list *l);

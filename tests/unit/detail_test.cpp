@@ -736,7 +736,8 @@ TEST(Largest, KeepsTheFirstFiftyInRankOrder) {
     snprintf(item.name, sizeof item.name, "n%03d", (i * 37) % 300);
     item.size = (uint64_t)((i * 7) % 23);
     uint64_t disk = (uint64_t)((i * 13) % 7);
-    largest_offer(l, "d", 1, ends, 1, &item, disk);
+    item.disk_size = disk;
+    largest_offer(l, "d", 1, ends, 1, &item);
     char key[64];
     // disk and size descending, then the path: one sortable string.
     snprintf(key, sizeof key, "%020llu %020llu ",
