@@ -23,9 +23,11 @@ set(PLUGIN_DOC_DIR ${PLUGIN_DOC_DIR_DEFAULT} CACHE STRING "Folder of the README 
 install(TARGETS plugin_disks RUNTIME DESTINATION ${PLUGIN_BIN_DIR})
 # The README and the guides link to docs/...: the same tree goes with them.
 install(FILES README.md CHANGELOG.md DESTINATION ${PLUGIN_DOC_DIR})
-install(FILES docs/deploy.md docs/api.md docs/dashboard-light.png docs/dashboard-dark.png
-  docs/dashboard-drill.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
+install(FILES docs/deploy.md docs/api.md docs/prometheus.md docs/dashboard-light.png
+  docs/dashboard-dark.png docs/dashboard-drill.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
 install(DIRECTORY docs/schema DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.json")
+# The Prometheus scrape configuration, alert rules and target files.
+install(DIRECTORY docs/prometheus DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.yml")
 
 if(NOT WIN32)
   # The servers' snippets, where Debian's servers look for them. They are
@@ -45,14 +47,23 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Storage report of a node: drives, home fo
 set(CPACK_PACKAGE_DESCRIPTION
   "A CGI program for the plugin host: for each request it answers with JSON (the drives, a bounded size breakdown of the home folder, its own identity) or with a self-contained HTML dashboard that polls them. Statically linked; it reads local storage only.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The packaging's own revision, above the program's version (which every
+# reply carries and stays as it is): a package that changes its layout or
+# its scripts gets a new one, so that apt offers it as an upgrade and
+# dpkg -l tells the two apart. The archives' names carry it too.
+set(PLUGIN_PACKAGE_REVISION 2)
+set(PLUGIN_PACKAGE_VERSION ${PROJECT_VERSION}-${PLUGIN_PACKAGE_REVISION})
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x86_64)
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PLUGIN_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PLUGIN_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${PLUGIN_PACKAGE_REVISION})
   # Both archives hold the same tree as the .deb: usr/... and etc/....
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -42,6 +42,7 @@
 #include "front/query.h"
 #include "front/route.h"
 #include "json/actions.h"
+#include "metrics/metrics.h"
 #include "page/page.h"
 #include "storage/fake.h"
 
@@ -633,7 +634,9 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
     get_query_val(qs, "action", action, sizeof action);
     get_query_val(qs, "root", root, sizeof root);
     sub_model sub = model_sub(qs);
-    if (strcmp(action, "dirs") == 0 && strcmp(root, "home") == 0) {
+    // The metrics action refuses its listed folder as dirs does.
+    bool lists = strcmp(action, "dirs") == 0 || strcmp(action, "metrics") == 0;
+    if (lists && strcmp(root, "home") == 0) {
       std::string want = sub.given ? sub.refusal : "";
       if (want.empty() && home && *home && strlen(home) < 1024) {
         if (fake.root_unlistable)
@@ -646,7 +649,7 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
         PROP(str(o.get("message")) == "the home folder cannot be read", "home refused with another message");
     }
     bool of_sub = code.compare(0, 4, "sub_") == 0;
-    PROP(!of_sub || (strcmp(action, "dirs") == 0 && strcmp(root, "home") == 0 && sub.given),
+    PROP(!of_sub || (lists && strcmp(root, "home") == 0 && sub.given),
          "%s without a sub to refuse", code.c_str());
     PROP(!o.get("utc") && !o.get("pid") && !o.get("plugin"), "refusal carries a head key");
     if (o.get("requested")) {
@@ -679,6 +682,96 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
     PROP(home && *home, "dirs answered without a home folder");
     check_dirs(o, home, model_sub(qs), wants_detail(qs));
   }
+}
+
+// A metrics reply (text format 0.0.4): every line a HELP, the TYPE of the
+// family it names (a gauge), or a sample of that family; each family once
+// and whole; label values valid UTF-8 with only \\, \" and \n escaped; each
+// series once; the home families exactly when root or sub is given, with at
+// most top entries.
+void check_metrics(const std::string &body, const char *qs) {
+  static const char *const known[] = {
+      "disks_info", "disks_filesystem_size_bytes", "disks_filesystem_free_bytes",
+      "disks_filesystem_avail_bytes", "disks_filesystem_files",
+      "disks_filesystem_files_free", "disks_filesystem_readonly",
+      "disks_filesystem_device_error", "disks_home_bytes", "disks_home_disk_bytes",
+      "disks_home_items", "disks_home_partial", "disks_home_walk_seconds",
+      "disks_home_entry_bytes", "disks_home_entry_disk_bytes"};
+  std::vector<std::string> families, series;
+  std::string family, helped;
+  size_t entries = 0;
+  size_t pos = 0;
+  while (pos < body.size()) {
+    size_t lf = body.find('\n', pos);
+    PROP(lf != std::string::npos, "metrics body does not end with LF");
+    std::string line = body.substr(pos, lf - pos);
+    pos = lf + 1;
+    if (line.compare(0, 7, "# HELP ") == 0) {
+      size_t sp = line.find(' ', 7);
+      PROP(sp != std::string::npos && sp + 1 < line.size(), "HELP without text: %s", line.c_str());
+      helped = line.substr(7, sp - 7);
+      continue;
+    }
+    if (line.compare(0, 7, "# TYPE ") == 0) {
+      PROP(line == "# TYPE " + helped + " gauge", "TYPE not after its HELP: %s", line.c_str());
+      bool ok = false;
+      for (const char *k : known) ok |= helped == k;
+      PROP(ok, "unknown family %s", helped.c_str());
+      for (const std::string &f : families) PROP(f != helped, "family %s twice", helped.c_str());
+      families.push_back(helped);
+      family = helped;
+      continue;
+    }
+    size_t end = line.find_first_of("{ ");
+    PROP(end != std::string::npos && line.substr(0, end) == family && !family.empty(),
+         "sample outside its family: %s", line.c_str());
+    size_t at = end;
+    if (line[at] == '{') {
+      at++;
+      while (line[at] != '}') {
+        size_t eq = line.find("=\"", at);
+        PROP(eq != std::string::npos, "label without value: %s", line.c_str());
+        at = eq + 2;
+        std::string value;
+        for (;;) {
+          PROP(at < line.size(), "label value not closed: %s", line.c_str());
+          char c = line[at++];
+          if (c == '"') break;
+          if (c == '\\') {
+            char e = at < line.size() ? line[at++] : '\0';
+            PROP(e == '\\' || e == '"' || e == 'n', "escape \\%c in a label value", e);
+            value += e == 'n' ? '\n' : e;
+          } else {
+            value += c;
+          }
+        }
+        PROP(check::utf8_model(value) == value, "label value not UTF-8: %s", line.c_str());
+        PROP(at < line.size() && (line[at] == ',' || line[at] == '}'), "labels: %s", line.c_str());
+        if (line[at] == ',') at++;
+      }
+      at++;
+    }
+    PROP(at < line.size() && line[at] == ' ', "no value: %s", line.c_str());
+    std::string v = line.substr(at + 1);
+    bool seconds = family == "disks_home_walk_seconds";
+    size_t dot = v.find('.');
+    PROP(seconds ? dot != std::string::npos && check::is_uint_text(v.substr(0, dot)) &&
+                       v.size() - dot == 4
+                 : check::is_uint_text(v),
+         "value %s", line.c_str());
+    std::string key = line.substr(0, at);
+    for (const std::string &k : series) PROP(k != key, "series twice: %s", key.c_str());
+    series.push_back(key);
+    entries += family == "disks_home_entry_bytes";
+  }
+  PROP(!families.empty() && families[0] == "disks_info", "disks_info is not first");
+  char root[32], top[16];
+  get_query_val(qs, "root", root, sizeof root);
+  get_query_val(qs, "top", top, sizeof top);
+  bool home = root[0] || model_sub(qs).given;
+  bool has_home = std::find(families.begin(), families.end(), "disks_home_bytes") != families.end();
+  PROP(home == has_home, "home families %s", has_home ? "without root or sub" : "missing");
+  PROP(entries <= (size_t)metrics_top(top), "%zu entry series, top %s", entries, top);
 }
 
 std::string page_seen[2];
@@ -795,7 +888,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   bool want_json = qs && (strstr(qs, "action=") || strstr(qs, "format=json"));
   PROP((r == ROUTE_JSON) == want_json, "routed wrongly: %s", qs ? qs : "(unset)");
-  if (want_json) {
+  char action[64] = "";
+  if (qs) get_query_val(qs, "action", action, sizeof action);
+  if (want_json && strcmp(action, "metrics") == 0 &&
+      has_header(rep, "Content-Type: text/plain; version=0.0.4; charset=utf-8")) {
+    PROP(rep.headers.size() == 3, "metrics reply headers");
+    check_metrics(rep.body, qs);
+  } else if (want_json) {
     PROP(rep.headers.size() == 3 &&
              has_header(rep, "Content-Type: application/json; charset=utf-8"),
          "JSON reply headers");

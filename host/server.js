@@ -288,7 +288,7 @@ function pluginProblem(file) {
 }
 
 // A warning about the home folder, or '': the host still starts, and the
-// plugin answers action=dirs&root=home with an empty listing.
+// plugin refuses action=dirs&root=home with root_unavailable and a message.
 function homeProblem(dir) {
   if (!dir) return '';
   let st;

@@ -29,6 +29,7 @@ static const char usage[] =
     "  action=dirs&root=workspace|home   bounded 1-level folder sizes\n"
     "  action=dirs&root=home&sub=REL     the same for the folder REL below home\n"
     "  action=info               plugin/platform capabilities\n"
+    "  action=metrics[&root=home]  drives (and home folder) for Prometheus\n"
     "  format=json               same as an action, JSON output\n"
     "  (any other)               HTML dashboard\n";
 

@@ -67,16 +67,19 @@ void write_entry_detail(const dir_entry *e, const entry_children *kids,
 }
 
 // The file f's folder below home, as sub= takes it: sub, then the
-// folders of f->rel, '/' between names.
+// folders of f->rel, '/' between names (only between them: a name keeps
+// its bytes).
 static void write_folder_of(const largest_file *f, const char *sub) {
   static char buf[MAX_SUB_BYTES + 1 + LARGEST_PATH_CAP];
   size_t n = strlen(sub);
   memcpy(buf, sub, n);
-  const char *last = strrchr(f->rel, storage_sep);
-  if (last) {
+  size_t from = 0;
+  for (int i = 0; i + 1 < f->names; i++) {
     if (n) buf[n++] = '/';
-    for (const char *p = f->rel; p < last; p++)
-      buf[n++] = *p == storage_sep ? '/' : *p;
+    size_t len = f->ends[i] - from;
+    memcpy(buf + n, f->rel + from, len);
+    n += len;
+    from = f->ends[i] + 1u;
   }
   buf[n] = '\0';
   json_str(buf);
@@ -88,10 +91,9 @@ void write_largest(largest_list *l, int partial, const char *sub,
   if (l) largest_sort(l);
   for (int i = 0; l && i < l->n; i++) {
     const largest_file *f = &l->files[l->order[i]];
-    const char *last = strrchr(f->rel, storage_sep);
     if (i) OUT_LIT(",");
     OUT_LIT("{\"name\":");
-    json_str(last ? last + 1 : f->rel);
+    json_str(largest_name(f));
     OUT_LIT(",\"folder\":");
     write_folder_of(f, sub);
     OUT_LIT(",\"path\":");

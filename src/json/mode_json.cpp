@@ -4,6 +4,7 @@
 #include "front/query.h"
 #include "json/actions.h"
 #include "json/writer.h"
+#include "metrics/metrics.h"
 #include "plugin.h"
 #include "storage/storage.h"
 
@@ -25,10 +26,16 @@ int mode_json(const char *qs) {
   size_t detail_len;
   get_query_val_len(qs, "detail", detail, sizeof detail, &detail_len);
   int want_detail = detail_len == 1 && detail[0] == '1';
+  // Entries of the metrics reply: a few digits (more are cut, and any
+  // number past the limit means the limit).
+  char top[16];
+  get_query_val(qs, "top", top, sizeof top);
   if (!action[0]) {
     copy_str(action, sizeof action, "mounts");
   } else if (strcmp(action, "mounts") != 0 && strcmp(action, "dirs") != 0 &&
-             strcmp(action, "info") != 0) {
+             strcmp(action, "info") != 0 && strcmp(action, "metrics") != 0) {
+    // The list of actions is the JSON API's: metrics, a reply in another
+    // format, is not among them here nor in the info reply.
     json_header();
     OUT_LIT("{\"ok\":false,\"error\":\"unknown_action\","
             "\"supported\":[\"mounts\",\"dirs\",\"info\"],\"requested\":");
@@ -42,6 +49,8 @@ int mode_json(const char *qs) {
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
     action_dirs(root, sub, sub_len, stamp, want_detail);
+  else if (strcmp(action, "metrics") == 0)
+    action_metrics(root, sub, sub_len, metrics_top(top));
   else
     action_mounts(stamp);
   return 0;

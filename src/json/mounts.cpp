@@ -17,6 +17,7 @@ struct collect_ctx {
   mount_info *table;
   int count;
   hung_drives *hung;
+  dead_drives *dead;           // NULL: not told
   int n;                       // rows gathered
   drive_row rows[CHUNK];
   const drive_row *asked[CHUNK];
@@ -35,6 +36,16 @@ static int hung_has(const hung_drives *h, const char *mount) {
 static void hung_add(hung_drives *h, const char *mount) {
   if (h->n < MAX_HUNG && !hung_has(h, mount))
     copy_str(h->mount[h->n++], sizeof h->mount[0], mount);
+}
+
+static void dead_add(dead_drives *d, const drive_row *row) {
+  if (!d || d->n >= MAX_HUNG) return;
+  for (int i = 0; i < d->n; i++)
+    if (strcmp(d->drive[i].mount, row->mount) == 0) return;
+  dead_drive *x = &d->drive[d->n++];
+  copy_str(x->device, sizeof x->device, row->device);
+  copy_str(x->fstype, sizeof x->fstype, row->fstype);
+  copy_str(x->mount, sizeof x->mount, row->mount);
 }
 
 // The record of a listed mount that row may take the place of: one on the
@@ -67,6 +78,7 @@ static void fill_record(mount_info *m, const drive_row *row,
                          ? space->inodes_total - space->inodes_free
                          : 0;
   }
+  m->readonly = space->readonly;
   m->dev_id = row->dev_id;
   m->root_len = row->root_len;
 }
@@ -132,9 +144,15 @@ static void flush_rows(collect_ctx *c) {
   }
   if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
   for (int i = 0; i < c->n; i++) {
-    if (c->probe_of[i] == STUCK) continue;
+    if (c->probe_of[i] == STUCK) {
+      dead_add(c->dead, &c->rows[i]);
+      continue;
+    }
     const drive_probe *p = c->probe_of[i] >= 0 ? &c->probes[c->probe_of[i]] : NULL;
-    if (p && !p->answered) hung_add(c->hung, c->rows[i].mount);
+    if (p && !p->answered) {
+      hung_add(c->hung, c->rows[i].mount);
+      dead_add(c->dead, &c->rows[i]);
+    }
     // A drive letter's type comes with the other answers.
     if (p && c->rows[i].kind == DRIVE_LETTERS) c->rows[i].drive_type = p->drive_type;
     collect_one(c, &c->rows[i], p);
@@ -157,12 +175,14 @@ static void gather_row(const drive_row *row, void *ctx) {
   if (c->n == CHUNK) flush_rows(c);
 }
 
-int collect_mounts(mount_info *table, hung_drives *hung) {
+int collect_mounts(mount_info *table, hung_drives *hung, dead_drives *dead) {
   // Large enough that a thread's stack is the wrong place for it.
   static collect_ctx c;
   c.table = table;
   c.count = 0;
   c.hung = hung;
+  c.dead = dead;
+  if (dead) dead->n = 0;
   c.n = 0;
   storage_each_drive(gather_row, &c);
   flush_rows(&c);

@@ -18,6 +18,7 @@ struct mount_info {
   uint64_t inodes_total;
   uint64_t inodes_used;
   int has_inodes;
+  int readonly;          // as space_info tells it; no JSON reply shows it
   // Mount table drives only: what de-duplication compares.
   uint64_t dev_id;
   int root_len;
@@ -31,13 +32,29 @@ struct hung_drives {
   char mount[MAX_HUNG][1024];
 };
 
+// The drives a pass left out because they did not answer: given up at its
+// deadline, or still stuck in a call of an earlier request. Each once, by
+// mount, in list order; fstype is the mount table's (empty for a drive
+// letter, whose name comes only by asking).
+struct dead_drive {
+  char device[256];
+  char fstype[64];
+  char mount[1024];
+};
+struct dead_drives {
+  int n;
+  dead_drive drive[MAX_HUNG];
+};
+
 // Fills table (MAX_MOUNTS records, each zeroed as it is filled) with the
 // usable drives in list order. Drives that may hang are asked with a
 // deadline; one given up is left out and added to hung, and a drive
 // already in hung, or still stuck in a call of an earlier request
-// (storage_drive_stuck), is left out without being asked. Returns the number
-// filled, 0 to MAX_MOUNTS.
-int collect_mounts(mount_info *table, hung_drives *hung);
+// (storage_drive_stuck), is left out without being asked. When dead is
+// given, it gets the drives given up and those still stuck. Returns the
+// number filled, 0 to MAX_MOUNTS.
+int collect_mounts(mount_info *table, hung_drives *hung,
+                   dead_drives *dead = nullptr);
 // Larger total first; equal totals by mount, bytewise ascending.
 int mount_cmp(const void *a, const void *b);
 

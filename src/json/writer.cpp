@@ -26,10 +26,7 @@ void json_header(void) {
           "\r\n");
 }
 
-// Length of the well-formed UTF-8 sequence that begins at s (2 to 4
-// bytes), or 0 when s does not begin one: a stray continuation byte, an
-// overlong form, a surrogate, a value above U+10FFFF or a cut sequence.
-static int utf8_seq_len(const unsigned char *s) {
+int utf8_seq_len(const unsigned char *s) {
   unsigned char c = s[0];
   unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of s[1]
   int len;

@@ -25,6 +25,11 @@ void out_fmt(const char *fmt, ...)
 void json_header(void);
 // s as a JSON string literal; NULL writes "".
 void json_str(const char *s);
+// Length of the well-formed UTF-8 sequence that begins at s (2 to 4
+// bytes), or 0 when s does not begin one: a stray continuation byte, an
+// overlong form, a surrogate, a value above U+10FFFF or a cut sequence.
+// Every reply writes each byte that begins none as U+FFFD.
+int utf8_seq_len(const unsigned char *s);
 // dir, sep and name as one JSON string literal: the joined text as
 // json_str would write it, without joining it anywhere first.
 void json_path(const char *dir, char sep, const char *name);

@@ -179,7 +179,7 @@ GONE.querySelector('button').addEventListener('click', function () {
 var PARTIAL = {
   depth: 'folders deeper than the walk\'s depth limit were not counted',
   entry_cap: 'the walk stopped at its limit of entries looked at',
-  unreadable: 'a folder inside could not be read',
+  unreadable: 'a folder or file inside could not be read',
   cloud: 'cloud files not kept on this device were not opened',
   stalled: 'the file system stopped answering, so the walk was given up'
 };
@@ -254,6 +254,10 @@ function sentence(m) {
    ties in reply order. The last drawn reply is kept to sort it again. */
 var SORT = '', SORT_DIR = -1, SHOWN = null;
 var SORTERS = Array.prototype.slice.call(document.querySelectorAll('th[data-sort]'));
+/* What On disk counts, on hover. */
+document.querySelector('th[data-sort="disk_bytes"]').title =
+  'What the files take on the volume, as du counts it: a file with several names counts once, ' +
+  'in the entry whose name comes first (capitals before small letters); a link only its own blocks';
 function sorted(list) {
   if (!SORT) return list;
   var key = function (e) { return e && e[SORT] != null ? num(e[SORT]) : -1; };
@@ -401,6 +405,15 @@ $('lgMore').addEventListener('click', function () {
   drawLargest(SHOWN);
 });
 
+/* What the operator can do about a home folder the node names none of:
+   the web server's snippet as the package ships it sets USERPROFILE empty. */
+var NO_HOME = 'this root does not exist on this node';
+function homeHint(d) {
+  return d.error === 'root_unavailable' && d.requested === 'home' && d.message === NO_HOME
+    ? ' Set the home folder (USERPROFILE) in the web server\'s snippet for plugin_disks, then reload the server.'
+    : '';
+}
+
 function renderDirs(d, ok) {
   $('rows').textContent = '';
   GONE.classList.add('hide');
@@ -419,7 +432,7 @@ function renderDirs(d, ok) {
       GONE.classList.remove('hide');
       $('dirEmpty').classList.add('hide');
     } else {
-      txt('dirEmpty', msg || EMPTY);
+      txt('dirEmpty', (msg || EMPTY) + homeHint(d));
       $('dirEmpty').classList.remove('hide');
     }
     $('dirNote').removeAttribute('title');

@@ -8,14 +8,23 @@
 // the folder checked, is the listing: the folder is never opened again by
 // a path, which the system would normalise (a name's trailing dots and
 // spaces go), so the folder listed is the one checked, whatever its name.
+// A folder on the way is only passed through: it is opened with the right
+// to traverse it, not to list it (below_rights.h), so that a folder the
+// user may traverse but not list leads on as it does in any other program.
 
 #include <windows.h>
 
 #include <string.h>
 
+#include "storage/below_rights.h"
 #include "storage/folders_win32.h"
 #include "storage/storage.h"
 #include "storage/wide_win32.h"
+
+static_assert(RIGHT_LIST_DIRECTORY == FILE_LIST_DIRECTORY &&
+                  RIGHT_TRAVERSE == FILE_TRAVERSE &&
+                  RIGHT_READ_ATTRIBUTES == FILE_READ_ATTRIBUTES,
+              "below_rights.h numbers the rights as Windows does");
 
 namespace {
 
@@ -43,41 +52,73 @@ int reason_of(DWORD err) {
   }
 }
 
-// What the folder listing path's entry says of it: a link (a reparse point
-// with a name-surrogate tag, or with none, as Wine gives Unix links), a
-// folder whose listing is not on this machine (opening it would fetch
-// it), or BELOW_OK.
-int as_listed(const WCHAR *path) {
-  WIN32_FIND_DATAW fd;
-  HANDLE f = FindFirstFileExW(path, FindExInfoBasic, &fd, FindExSearchNameMatch, NULL, 0);
-  if (f == INVALID_HANDLE_VALUE) return reason_of(GetLastError());
-  FindClose(f);
-  DWORD a = fd.dwFileAttributes;
-  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      (fd.dwReserved0 == 0 || IsReparseTagNameSurrogate(fd.dwReserved0)))
+// What attributes a and reparse tag say of a name on the way: a link (a
+// reparse point with a name-surrogate tag, or with none, as Wine gives
+// Unix links), a folder whose listing is not on this machine (opening it
+// would fetch it), or BELOW_OK.
+int as_attributes(DWORD a, DWORD tag) {
+  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || IsReparseTagNameSurrogate(tag)))
     return BELOW_LINK;
   if (a & (FILE_ATTRIBUTE_RECALL_ON_OPEN | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS))
     return BELOW_UNREADABLE;
   return BELOW_OK;
 }
 
-// Opens path and holds it. follow: the home folder, which may itself be a
-// link; every other name is looked at as its folder lists it, then opened
-// as itself, then looked at again now that it cannot change. Returns
-// BELOW_OK, or why the path cannot be listed.
-int hold(const WCHAR *path, int follow) {
+// What the folder listing path's entry says of it (as_attributes). A
+// folder that may be traversed but not listed cannot tell: BELOW_OK then,
+// and what the name's own handle tells decides (as_held).
+int as_listed(const WCHAR *path) {
+  WIN32_FIND_DATAW fd;
+  HANDLE f = FindFirstFileExW(path, FindExInfoBasic, &fd, FindExSearchNameMatch, NULL, 0);
+  if (f == INVALID_HANDLE_VALUE) {
+    DWORD err = GetLastError();
+    return err == ERROR_ACCESS_DENIED ? BELOW_OK : reason_of(err);
+  }
+  FindClose(f);
+  return as_attributes(fd.dwFileAttributes, fd.dwReserved0);
+}
+
+// What the open name h says of itself: as_attributes, and BELOW_NOT_DIR
+// for anything but a folder.
+int as_held(HANDLE h) {
+  DWORD a, tag = 0;
+  FILE_ATTRIBUTE_TAG_INFO t;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandleEx(h, FileAttributeTagInfo, &t, sizeof t)) {
+    a = t.FileAttributes;
+    tag = t.ReparseTag;
+  } else if (GetFileInformationByHandle(h, &info)) {
+    a = info.dwFileAttributes;
+  } else {
+    return BELOW_UNREADABLE;
+  }
+  int seen = as_attributes(a, tag);
+  if (seen == BELOW_LINK) return seen;
+  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return BELOW_NOT_DIR;
+  return seen;
+}
+
+// Opens path and holds it, with the rights of below_access(last).
+// follow: the home folder, which may itself be a link; every other name is
+// looked at as its folder lists it, then opened as itself, then looked at
+// again, through its handle and its folder's listing, now that it cannot
+// change. Returns BELOW_OK, or why the path cannot be listed.
+int hold(const WCHAR *path, int follow, int last) {
   if (n_held >= HELD_CAP) return BELOW_UNREADABLE;
   int seen = follow ? BELOW_OK : as_listed(path);
   if (seen != BELOW_OK) return seen;
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE h = CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, flags, NULL);
+  HANDLE h = CreateFileW(path, below_access(last), FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                         OPEN_EXISTING, flags, NULL);
   if (h == INVALID_HANDLE_VALUE) return reason_of(GetLastError());
   held[n_held++] = h;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(h, &info)) return BELOW_UNREADABLE;
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return BELOW_NOT_DIR;
-  return follow ? BELOW_OK : as_listed(path);
+  if (follow) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return BELOW_UNREADABLE;
+    return info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? BELOW_OK : BELOW_NOT_DIR;
+  }
+  seen = as_held(h);
+  return seen != BELOW_OK ? seen : as_listed(path);
 }
 
 }  // namespace
@@ -86,7 +127,7 @@ int storage_dir_open_below(dir_iter *it, const char *home, const char *rel) {
   static WCHAR path[WIDE_PATH_CAP];
   int len = wide_long_path(home, path, WIDE_PATH_CAP);
   if (len <= 0) return BELOW_UNREADABLE;
-  int reason = hold(path, 1);
+  int reason = hold(path, 1, 0);
   if (reason != BELOW_OK)  // no folder below a file
     return reason == BELOW_NOT_DIR ? BELOW_MISSING : reason;
   for (const char *p = rel;;) {
@@ -100,7 +141,7 @@ int storage_dir_open_below(dir_iter *it, const char *home, const char *rel) {
     int units = utf8_to_wide(name, path + len, WIDE_PATH_CAP - len);
     if (units < 0) return BELOW_MISSING;  // past any path the system takes
     len += units;
-    reason = hold(path, 0);
+    reason = hold(path, 0, !slash);
     if (reason != BELOW_OK) return reason;
     if (!slash) break;
     p = slash + 1;

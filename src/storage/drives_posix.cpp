@@ -58,6 +58,7 @@ int storage_space(const char *path, space_info *out) {
   out->inodes_total = v.f_files;
   out->inodes_free = v.f_ffree;
   out->has_inodes = v.f_files > 0;
+  out->readonly = (v.f_flag & ST_RDONLY) != 0;
   return 1;
 }
 

@@ -38,16 +38,24 @@ int storage_space(const char *path, space_info *out) {
   out->inodes_total = 0;
   out->inodes_free = 0;
   out->has_inodes = 0;
+  out->readonly = 0;  // told by the volume's flags: storage_volume_name
+  return 1;
+}
+
+int storage_volume_name(const char *root_utf8, char *buf, size_t cap,
+                        int *readonly) {
+  WCHAR root[1024], name[64];
+  DWORD flags = 0;
+  if (utf8_to_wide(root_utf8, root, 1024) < 0 ||
+      !GetVolumeInformationW(root, NULL, 0, NULL, NULL, &flags, name, 64))
+    return 0;
+  wide_to_utf8(name, -1, buf, cap);
+  if (readonly) *readonly = (flags & FILE_READ_ONLY_VOLUME) != 0;
   return 1;
 }
 
 int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
-  WCHAR root[1024], name[64];
-  if (utf8_to_wide(row->mount, root, 1024) < 0 ||
-      !GetVolumeInformationW(root, NULL, 0, NULL, NULL, NULL, name, 64))
-    return 0;
-  wide_to_utf8(name, -1, buf, cap);
-  return 1;
+  return storage_volume_name(row->mount, buf, cap, NULL);
 }
 
 int storage_drive_type(const char *root) {

@@ -1,5 +1,7 @@
 #include "storage/fake.h"
 
+#include "storage/below_rights.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -164,6 +166,7 @@ struct fake_iter {
   int folder;   // node index, or -1 for the root
   int next;     // next node index to look at
   int bulk;     // generated files handed out so far
+  int handed;   // entries handed out so far
 };
 fake_iter iters[64];
 }  // namespace
@@ -179,8 +182,10 @@ static int open_listing(dir_iter *it, int folder) {
   slot->folder = folder;
   slot->next = 0;
   slot->bulk = 0;
+  slot->handed = 0;
   it->handle = slot;
   it->has_first = 0;
+  it->failed = 0;
   fake.open_handles++;
   return 1;
 }
@@ -241,6 +246,9 @@ int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
     if (f->is_mount) return BELOW_MOUNT;
     if (!f->is_dir) return BELOW_NOT_DIR;
     if (f->unlistable || f->recall_on_open || f->recall_on_data_access) return BELOW_UNREADABLE;
+    // Opened with the rights the Windows backend asks for it.
+    if (f->traverse_only && (below_access(!slash) & RIGHT_LIST_DIRECTORY))
+      return BELOW_UNREADABLE;
     folder = found;
     if (!slash) break;
     p = slash + 1;
@@ -254,9 +262,22 @@ static int bulk_of(int folder) {
   return 0;
 }
 
+// Whether the listing f ends on an error now.
+static int listing_fails(const fake_iter *f) {
+  if (f->folder < 0)
+    return fake.root_list_fails && f->handed >= fake.root_list_fails_after;
+  const fake_node *n = &fake.nodes[f->folder];
+  return n->list_fails && f->handed >= n->list_fails_after;
+}
+
 int storage_dir_next(dir_iter *it, dir_item *item) {
   fake_iter *f = (fake_iter *)it->handle;
   memset(item, 0, sizeof *item);
+  if (listing_fails(f)) {
+    it->failed = 1;
+    return 0;
+  }
+  f->handed++;
   for (; f->next < fake.n_nodes; f->next++) {
     const fake_node *n = &fake.nodes[f->next];
     if (n->parent != f->folder) continue;
@@ -276,6 +297,11 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
     item->links = n->links;
     item->has_mtime = n->has_mtime;
     item->mtime = n->mtime;
+    if (n->unreadable) {  // as a backend hands it out: nothing but the name
+      memset(item, 0, sizeof *item);
+      snprintf(item->name, sizeof item->name, "%s", n->name);
+      item->unreadable = 1;
+    }
     f->next++;
     return 1;
   }
@@ -289,6 +315,11 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
 
 // As on Windows: the listing's entry told the folder's own facts.
 int storage_dir_self(const dir_iter *, dir_item *) { return 0; }
+
+// As on Windows: the listing's entry told it.
+uint64_t storage_link_disk(const dir_iter *, const dir_item *item) {
+  return item->disk_size;
+}
 
 void storage_dir_close(dir_iter *it) {
   ((fake_iter *)it->handle)->used = 0;

@@ -43,6 +43,12 @@ struct fake_node {
   int has_mtime;
   int64_t mtime;
   int unlistable;      // opening it fails
+  int list_fails;      // its listing ends on an error (dir_iter.failed)
+  int list_fails_after;  // ... once it has handed out this many entries
+  int unreadable;      // handed out as an entry that could not be looked
+                       // at: a file of size 0 with no facts
+  int traverse_only;   // a folder that may be opened on the way to a sub
+                       // folder, but not listed (below_access tells which)
   int opened;          // storage_dir_open calls that asked for it
 };
 
@@ -54,6 +60,8 @@ struct fake_platform {
 
   const char *home;    // what storage_home answers
   int root_unlistable;  // the home opens as a folder that cannot be listed
+  int root_list_fails;  // the home's listing ends on an error once it has
+  int root_list_fails_after;  // handed out this many entries
   int root_reason;     // storage_dir_open_root refuses the home so (a
                        // BELOW_* reason); 0: it opens
   int root_opens;      // storage_dir_open_root calls so far

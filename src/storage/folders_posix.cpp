@@ -26,6 +26,7 @@ struct dir_stream {
   int fd;
   int in_use;
   int own;          // allocated for this listing alone
+  int failed;       // getdents64 ended the listing with an error
   size_t pos, end;  // unread entries are buf[pos, end)
   // The folder entry last handed out, already opened by storage_dir_next
   // (see open_child_dir): its descriptor, or -1 when it could not be
@@ -168,20 +169,25 @@ int dir_adopt_fd(dir_iter *it, int fd) {
     return 0;
   }
   s->fd = fd;
+  s->failed = 0;
   s->pos = s->end = 0;
   s->pending_fd = -1;
   s->pending_name[0] = '\0';
   it->handle = s;
   it->has_first = 0;
+  it->failed = 0;
   return 1;
 }
 
 // The next entry of s that names a file, or NULL at the end of the folder
-// or on an error (which ends the listing, as it does for readdir).
+// or on an error, which ends the listing (as it does for readdir) and sets
+// s->failed.
 static const struct dirent64 *stream_next(dir_stream *s) {
   for (;;) {
     if (s->pos >= s->end) {
+      if (s->failed) return NULL;
       ssize_t got = getdents64(s->fd, s->buf, sizeof s->buf);
+      if (got < 0) s->failed = 1;
       if (got <= 0) return NULL;
       s->pos = 0;
       s->end = (size_t)got;
@@ -192,12 +198,18 @@ static const struct dirent64 *stream_next(dir_stream *s) {
   }
 }
 
+// Bytes in blocks of 512, or UINT64_MAX where that does not fit: a file
+// system may report any count.
+static uint64_t block_bytes(uint64_t blocks) {
+  return blocks > UINT64_MAX / 512 ? UINT64_MAX : blocks * 512;
+}
+
 // What a file takes, who it is and when it changed, from the statx st, as
 // far as its mask says the file system told it. Blocks not told: taken as
 // its length, the best guess there is.
 static void fill_file_facts(const struct statx *st, dir_item *item) {
   item->disk_size = (st->stx_mask & STATX_BLOCKS)
-                        ? (uint64_t)st->stx_blocks * 512
+                        ? block_bytes(st->stx_blocks)
                         : (uint64_t)st->stx_size;
   if (st->stx_mask & STATX_INO) {
     item->dev_id = ((uint64_t)st->stx_dev_major << 32) | st->stx_dev_minor;
@@ -227,7 +239,10 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   dir_stream *s = (dir_stream *)it->handle;
   drop_pending(s);
   const struct dirent64 *e = stream_next(s);
-  if (!e) return 0;
+  if (!e) {
+    it->failed = s->failed;
+    return 0;
+  }
   size_t n = strnlen(e->d_name, sizeof item->name - 1);
   memcpy(item->name, e->d_name, n);
   item->name[n] = '\0';
@@ -246,6 +261,7 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   item->links = 0;
   item->has_mtime = 0;
   item->mtime = 0;
+  item->unreadable = 0;
   const char *name = e->d_name;
   if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]))) {
     // This folder and its parent, which may well be on another mount:
@@ -264,12 +280,17 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
   // links, inode and time come from the same inode in the same call, at
   // no further cost. Where the kernel has no statx, the C library answers
   // from fstatat with every basic field but the mount-root attribute.
+  // When it fails (a folder that may be read but not searched, a file
+  // system's error), nothing but the name is known; a file gone since it
+  // was listed takes nothing, and is no loss.
   struct statx st;
   if (statx(s->fd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
             STATX_TYPE | STATX_SIZE | STATX_BLOCKS | STATX_NLINK |
                 STATX_MTIME | STATX_INO,
-            &st) != 0)
+            &st) != 0) {
+    item->unreadable = errno != ENOENT;
     return 1;
+  }
   if (st.stx_attributes_mask & st.stx_attributes & STATX_ATTR_MOUNT_ROOT) {
     item->is_mount = 1;
   } else if (S_ISDIR(st.stx_mode)) {
@@ -295,10 +316,20 @@ int storage_dir_self(const dir_iter *it, dir_item *out) {
   struct statx st;
   if (statx(s->fd, "", AT_EMPTY_PATH, STATX_BLOCKS | STATX_MTIME, &st) != 0)
     return 0;
-  if (st.stx_mask & STATX_BLOCKS) out->disk_size = (uint64_t)st.stx_blocks * 512;
+  if (st.stx_mask & STATX_BLOCKS) out->disk_size = block_bytes(st.stx_blocks);
   if (st.stx_mask & STATX_MTIME) {
     out->has_mtime = 1;
     out->mtime = (int64_t)st.stx_mtime.tv_sec;
   }
   return 1;
+}
+
+uint64_t storage_link_disk(const dir_iter *it, const dir_item *item) {
+  const dir_stream *s = (const dir_stream *)it->handle;
+  struct statx st;
+  if (statx(s->fd, item->name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+            STATX_BLOCKS, &st) != 0 ||
+      !(st.stx_mask & STATX_BLOCKS))
+    return 0;
+  return block_bytes(st.stx_blocks);
 }

@@ -34,6 +34,8 @@ struct win_dir {
   uint64_t dev;   // the volume's serial number, the same for its folders
   DWORD at;       // offset in batch of the next entry to hand out
   int left;       // batch holds entries from at on
+  int ended;      // no batch is left to read
+  int failed;     // ended by an error, not at the folder's end
   const FILE_ID_BOTH_DIR_INFO *last;  // the entry last handed out (in batch)
   int len;        // units in path, without its NUL
   WCHAR *path;    // len units and a NUL
@@ -58,11 +60,17 @@ HANDLE open_folder(const WCHAR *path, int follow) {
 }
 
 // Reads the next batch of d's entries. Returns 1, or 0 when there are no
-// more (or they cannot be read: GetLastError tells).
+// more: d->ended is set then, and d->failed when they could not be read
+// (any error but ERROR_NO_MORE_FILES, which is the end; GetLastError
+// tells which).
 int fetch(win_dir *d) {
   d->at = 0;
   d->left = GetFileInformationByHandleEx(d->h, FileIdBothDirectoryInfo, d->batch,
                                          BATCH_BYTES) != 0;
+  if (!d->left) {
+    d->ended = 1;
+    d->failed = GetLastError() != ERROR_NO_MORE_FILES;
+  }
   return d->left;
 }
 
@@ -101,16 +109,21 @@ int dir_start(dir_iter *it, win_dir *d, HANDLE h, uint64_t dev) {
   d->h = h;
   d->dev = dev;
   d->last = NULL;
+  d->ended = 0;
+  d->failed = 0;
   // The first batch tells whether this is a folder that can be listed; a
   // folder with no entries at all (a volume's root may have none) is one.
-  if (!fetch(d) && GetLastError() != ERROR_NO_MORE_FILES &&
-      GetLastError() != ERROR_FILE_NOT_FOUND) {
-    CloseHandle(h);
-    dir_free(d);
-    return 0;
+  if (!fetch(d) && d->failed) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+      CloseHandle(h);
+      dir_free(d);
+      return 0;
+    }
+    d->failed = 0;
   }
   it->handle = d;
   it->has_first = 0;
+  it->failed = 0;
   return 1;
 }
 
@@ -174,7 +187,11 @@ void to_item(const win_dir *d, const FILE_ID_BOTH_DIR_INFO *e, dir_item *item) {
   item->recall_on_data_access = (a & FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) != 0;
   item->offline = (a & FILE_ATTRIBUTE_OFFLINE) != 0;
   item->size = item->is_dir ? 0 : (uint64_t)e->EndOfFile.QuadPart;
-  item->disk_size = item->is_dir ? 0 : (uint64_t)e->AllocationSize.QuadPart;
+  // A reparse point's own allocation, a link's among them, is told as a
+  // file's is; a plain folder's is not counted.
+  item->disk_size = item->is_dir && !item->is_reparse
+                        ? 0
+                        : (uint64_t)e->AllocationSize.QuadPart;
   if (!item->is_dir && item->reparse_tag == TAG_WOF)
     item->disk_size = wof_disk_size(d, e, item->disk_size);
   item->dev_id = d->dev;
@@ -185,6 +202,7 @@ void to_item(const win_dir *d, const FILE_ID_BOTH_DIR_INFO *e, dir_item *item) {
   // A zero time is a file system that keeps none.
   item->has_mtime = e->LastWriteTime.QuadPart != 0;
   item->mtime = item->has_mtime ? unix_seconds(e->LastWriteTime.QuadPart) : 0;
+  item->unreadable = 0;  // the listing tells everything at once
 }
 }  // namespace
 
@@ -227,7 +245,10 @@ int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *,
 int storage_dir_next(dir_iter *it, dir_item *item) {
   win_dir *d = (win_dir *)it->handle;
   d->last = NULL;
-  if (!d->left && !fetch(d)) return 0;
+  if (!d->left && (d->ended || !fetch(d))) {
+    it->failed = d->failed;
+    return 0;
+  }
   const FILE_ID_BOTH_DIR_INFO *e = (const FILE_ID_BOTH_DIR_INFO *)(d->batch + d->at);
   if (e->NextEntryOffset)
     d->at += e->NextEntryOffset;
@@ -242,6 +263,11 @@ void storage_dir_close(dir_iter *it) {
   win_dir *d = (win_dir *)it->handle;
   CloseHandle(d->h);
   dir_free(d);
+}
+
+// The listing told it with the entry.
+uint64_t storage_link_disk(const dir_iter *, const dir_item *item) {
+  return item->disk_size;
 }
 
 // ---- read-ahead --------------------------------------------------------

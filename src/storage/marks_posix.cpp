@@ -11,13 +11,15 @@
 //
 // Nor can such a squatter keep our stuck calls from being marked (every
 // request would then start the stuck call again, and leave one more
-// process behind). A holder that finds the name taken by another user
-// binds it with a random suffix instead, "<name>/<16 hex digits>", which
-// nobody can guess to take first. A request that finds the name held by
-// another user looks for such names in /proc/net/unix, which lists every
-// bound name of the network namespace to everyone, and believes one held
-// by its own user. That search is made only while someone squats the name,
-// and costs a connect per name that begins the same way.
+// process behind). A holder that cannot show the name is ours (another
+// user listens on it, or someone bound it without listening, which a
+// connect cannot tell from a free name but a bind can) binds it with a
+// random suffix instead, "<name>/<16 hex digits>", which nobody can guess
+// to take first. A request that finds the name so squatted looks for such
+// names in /proc/net/unix, which lists every bound name of the network
+// namespace to everyone, and believes one held by its own user. That
+// search is made only while someone squats the name, and costs a connect
+// per name that begins the same way.
 //
 // Abstract names belong to the network namespace: requests run in another
 // one do not see each other's marks.
@@ -33,6 +35,7 @@
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 void mark_name_of(char kind, uint64_t dev, const char *path, mark_name *out) {
@@ -102,28 +105,55 @@ static int suffixed_held(const mark_name *m) {
   return held;
 }
 
-int mark_held(const mark_name *m) {
-  int who = holder_of(m);
-  if (who != HELD_BY_OTHER) return who == HELD_BY_US;
-  return suffixed_held(m);
-}
-
-// A listening socket bound to m, or -1.
-static int bind_listen(const mark_name *m) {
+// A socket bound to m, listening when listens; -1 when it cannot be had
+// (errno tells why: EADDRINUSE, someone has bound m).
+static int bind_to(const mark_name *m, int listens) {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   struct sockaddr_un a;
   socklen_t len = address_of(m, &a);
-  if (bind(fd, (struct sockaddr *)&a, len) != 0 || listen(fd, 16) != 0) {
+  if (bind(fd, (struct sockaddr *)&a, len) != 0 ||
+      (listens && listen(fd, 16) != 0)) {
+    int err = errno;
     close(fd);
+    errno = err;
     return -1;
   }
   return fd;
 }
 
+// Whether someone has bound m, listening or not: a connect is refused
+// alike for a free name and for one bound by a socket that never listens;
+// binding it tells them apart (the name is let go at once).
+static int name_bound(const mark_name *m) {
+  int fd = bind_to(m, 0);
+  if (fd >= 0) {
+    close(fd);
+    return 0;
+  }
+  return errno == EADDRINUSE;
+}
+
+int mark_held(const mark_name *m) {
+  int who = holder_of(m);
+  if (who == HELD_BY_US) return 1;
+  if (who == HELD_BY_NONE && !name_bound(m)) return 0;
+  return suffixed_held(m);
+}
+
 int mark_take(const mark_name *m) {
-  int fd = bind_listen(m);
-  if (fd >= 0 || holder_of(m) != HELD_BY_OTHER) return fd;
+  // A request asking whether the mark is held binds the name for a moment
+  // (name_bound): refused by a name that is bound, the bind is tried
+  // again before a squatter is believed.
+  for (int tries = 0;; tries++) {
+    int fd = bind_to(m, 1);
+    if (fd >= 0) return fd;
+    int who = holder_of(m);
+    if (who == HELD_BY_US) return -1;
+    if (who == HELD_BY_OTHER || tries == 2) break;
+    struct timespec pause = {0, 1000000};  // 1 ms
+    nanosleep(&pause, NULL);
+  }
   // Squatted: the name with a suffix no one can guess.
   uint64_t r;
   if (getrandom(&r, sizeof r, 0) != (ssize_t)sizeof r) return -1;
@@ -132,7 +162,7 @@ int mark_take(const mark_name *m) {
                    "/%016llx", (unsigned long long)r);
   if (n <= 0 || alt.len + n >= (int)sizeof alt.path) return -1;
   alt.len += n;
-  return bind_listen(&alt);
+  return bind_to(&alt, 1);
 }
 
 void mark_answer(int fd) {

@@ -15,8 +15,9 @@ struct mark_name {
 void mark_name_of(char kind, uint64_t dev, const char *path, mark_name *out);
 // Whether a process of the calling user holds the mark. Returns at once.
 int mark_held(const mark_name *m);
-// Takes the mark, under its own name or, when another user holds that, under
-// a name of its own (see marks_posix.cpp). Returns the listening socket
+// Takes the mark, under its own name or, when that is held by another
+// user or bound by a socket that never listens, under a name of its own
+// (see marks_posix.cpp). Returns the listening socket
 // that holds it (closing it lets the mark go), or -1 when a process of the
 // calling user holds it already or no socket can be made.
 int mark_take(const mark_name *m);

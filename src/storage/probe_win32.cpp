@@ -51,8 +51,10 @@ DWORD WINAPI probe_worker(LPVOID arg) {
   // Under Wine even the drive type is read from the file system itself.
   p->drive_type = storage_drive_type(job->row.mount);
   p->space_ok = storage_space(job->row.mount, &p->space);
+  // The volume's flags come with its name: whether it is read-only.
   if (p->space_ok && job->want_name)
-    p->name_ok = storage_fs_name(&job->row, p->fs_name, sizeof p->fs_name);
+    p->name_ok = storage_volume_name(job->row.mount, p->fs_name,
+                                     sizeof p->fs_name, &p->space.readonly);
   p->answered = 1;
   return 0;
 }

@@ -77,6 +77,9 @@ struct space_info {
   uint64_t inodes_total;
   uint64_t inodes_free;
   int has_inodes;
+  int readonly;           // mounted read-only, where the platform tells
+                          // (Windows: only through storage_probe with
+                          // want_name)
 };
 
 // Sizes of the volume that holds path. Returns 1, or 0 when unknown.
@@ -186,6 +189,9 @@ struct dir_item {
   int has_mtime;       // mtime below was told
   int64_t mtime;       // last modification, seconds since 1970-01-01 UTC
                        // (whatever the file system says, any value)
+  int unreadable;      // the entry could not be looked at (Linux: its
+                       // statx failed): handed out as a file of size 0
+                       // whose facts above are all unknown
 };
 
 // An open folder listing.
@@ -193,6 +199,8 @@ struct dir_iter {
   void *handle;
   dir_item first;   // the entry the platform gave when the listing opened
   int has_first;
+  int failed;       // set once storage_dir_next has returned 0 for an
+                    // error, not for the folder's end: entries are missing
 };
 
 // Opens a folder for listing. With parent NULL it opens the folder path
@@ -203,7 +211,7 @@ struct dir_iter {
 int storage_dir_open(dir_iter *it, const dir_iter *parent, const char *name,
                      const char *path);
 // The next entry into item. Returns 1, or 0 when no further entry can be
-// had, for whatever reason.
+// had: at the folder's end, or on an error, which also sets it->failed.
 int storage_dir_next(dir_iter *it, dir_item *item);
 void storage_dir_close(dir_iter *it);
 // What the open folder it itself takes and when it last changed, where the
@@ -212,6 +220,11 @@ void storage_dir_close(dir_iter *it);
 // where it tells anything, so only asked for when a reply shows it.
 // Returns 1, or 0 when there is nothing to tell.
 int storage_dir_self(const dir_iter *it, dir_item *out);
+// What the link item, the entry it handed out last, itself takes on the
+// volume (never what it points to): the listing's allocation where it
+// told it, else asked of the link (one call, so only asked for when a
+// reply shows it). 0 when it cannot be told.
+uint64_t storage_link_disk(const dir_iter *it, const dir_item *item);
 
 // ---- a folder below the home folder ---------------------------------
 

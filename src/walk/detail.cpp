@@ -21,26 +21,72 @@ static void note_time(tree_sum *sum, int has_mtime, int64_t mtime) {
   }
 }
 
+// a - b, where a holds b; a saturated sum stays so.
+static uint64_t sub_held(uint64_t a, uint64_t b) {
+  if (a == UINT64_MAX) return a;
+  return a > b ? a - b : 0;
+}
+
+void detail_begin_entry(detail_state *d, dir_entry *list, int index,
+                        const char *name) {
+  d->list = list;
+  d->entry = index < 0 ? LINKS_UNLISTED : (uint32_t)index;
+  d->entry_name = name;
+  children_begin(&d->ranking);
+}
+
+// What the file item, one name of a file that may have others, adds to
+// the entry being walked. The first name met takes the whole file, the
+// later ones nothing; but the file goes to the entry whose name comes
+// first in byte order, so that each entry holds what du gives for it
+// with the entries named in that order, whatever order the walk meets
+// them in. The listed entries are walked before any past the cap, so the
+// holder's name is always at hand when the file moves: taken off a
+// finished record (at the end, detail_settle) and off the folder's total,
+// which the current entry gives back.
+static uint64_t linked_share(detail_state *d, const dir_item *item) {
+  uint32_t *holder =
+      links_seen_check(&d->links, item->dev_id, item->file_id, d->entry);
+  if (!holder) return item->disk_size;
+  uint32_t h = *holder;
+  if (h == d->entry || h == LINKS_UNLISTED ||
+      strcmp(d->entry_name, d->list[h].name) >= 0)
+    return 0;
+  d->given[h] = add_sat(d->given[h], item->disk_size);
+  d->folder.disk_bytes = sub_held(d->folder.disk_bytes, item->disk_size);
+  *holder = d->entry;
+  return item->disk_size;
+}
+
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum) {
+  // Nothing is known of it, not even what it takes.
+  if (item->unreadable) {
+    note_partial(sum, PARTIAL_UNREADABLE);
+    return;
+  }
   uint64_t disk = item->disk_size;
-  // Each further name of a hard-linked file takes nothing more. Where the
-  // link count is not told (Windows' listing gives ids but no counts),
-  // every file with an id is remembered: a walk counts at most
-  // MAX_SCAN_ENTRIES files, fewer than the table holds.
-  if ((item->links > 1 || item->links == 0) && item->file_id &&
-      links_seen_check(&d->links, item->dev_id, item->file_id))
-    disk = 0;
+  // A file that may have other names. Where the link count is not told
+  // (Windows' listing gives ids but no counts), every file with an id is
+  // remembered: a walk counts at most MAX_SCAN_ENTRIES files, fewer than
+  // the table holds.
+  if ((item->links > 1 || item->links == 0) && item->file_id)
+    disk = linked_share(d, item);
   sum->disk_bytes = add_sat(sum->disk_bytes, disk);
   note_time(sum, item->has_mtime, item->mtime);
-  // The list ranks every name of a linked file by what the file takes:
-  // the same on every walk order, and links tells deleting one frees
-  // nothing.
-  largest_offer(&d->largest, d->dir, d->dir_len, item, item->disk_size);
+  // The list ranks a linked file by what the whole file takes, under the
+  // name that ranks first: the same on every walk order, and links tells
+  // deleting one frees nothing.
+  largest_offer(&d->largest, d->dir, d->dir_len, d->dir_ends, d->dir_names,
+                item, item->disk_size);
 }
 
 void detail_count_folder(const dir_item *item, tree_sum *sum) {
   sum->disk_bytes = add_sat(sum->disk_bytes, item->disk_size);
   note_time(sum, item->has_mtime, item->mtime);
+}
+
+void detail_count_link(const dir_iter *it, const dir_item *item, tree_sum *sum) {
+  sum->disk_bytes = add_sat(sum->disk_bytes, storage_link_disk(it, item));
 }
 
 void detail_count_self(const dir_iter *it, tree_sum *sum) {
@@ -55,14 +101,18 @@ void detail_count_self(const dir_iter *it, tree_sum *sum) {
 size_t detail_enter(detail_state *d, const char *name) {
   size_t mark = d->dir_len, n = strlen(name);
   // Cannot happen within the depth limit; the path then stays the parent's.
-  if (mark + 1 + n >= sizeof d->dir) return mark;
+  if (mark + 1 + n >= sizeof d->dir || d->dir_names >= LARGEST_NAMES - 1)
+    return mark;
   if (mark) d->dir[d->dir_len++] = storage_sep;
   memcpy(d->dir + d->dir_len, name, n + 1);
   d->dir_len += n;
+  d->dir_ends[d->dir_names++] = (uint16_t)d->dir_len;
   return mark;
 }
 
 void detail_leave(detail_state *d, size_t mark) {
+  while (d->dir_names > 0 && d->dir_ends[d->dir_names - 1] > mark)
+    d->dir_names--;
   d->dir_len = mark;
   d->dir[mark] = '\0';
 }
@@ -86,6 +136,11 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s) {
   e->mtime = s->mtime;
   e->has_mtime = s->has_mtime;
   e->partial = s->partial;
+}
+
+void detail_settle(detail_state *d, dir_entry *list, int count) {
+  for (int i = 0; i < count; i++)
+    list[i].disk_bytes = sub_held(list[i].disk_bytes, d->given[i]);
 }
 
 void detail_keep_children(detail_state *d, dir_entry *e, int index) {

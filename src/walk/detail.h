@@ -15,6 +15,16 @@ struct detail_state {
   largest_list largest;
   char dir[LARGEST_PATH_CAP];  // the folder being walked, below the listed
   size_t dir_len;              // one (platform separator between names)
+  uint16_t dir_ends[LARGEST_NAMES];  // where each name of dir ends
+  int dir_names;
+  // The entry of the listed folder being walked: its index in list, or
+  // LINKS_UNLISTED past the listing's cap, and its name.
+  dir_entry *list;
+  uint32_t entry;
+  const char *entry_name;
+  // What each listed record gave up to an entry whose name comes first:
+  // taken off its disk_bytes once the walk has ended (detail_settle).
+  uint64_t given[MAX_DIR_ENTRIES];
   children_rank ranking;       // the children of the entry being walked
   // Each listed record's children, at the record's place in the listing
   // (dir_entry::children): 1.2 KiB a record, touched only as records fill.
@@ -30,14 +40,24 @@ static inline void note_partial(tree_sum *sum, int reason) {
   if (reason > sum->partial) sum->partial = reason;
 }
 
-// Adds a counted file item: what it takes (a file with links > 1 once per
-// request), its time, and offers it to the largest files.
+// The walk of the listed folder's entry name begins (and the ranking of
+// its children): index is its record
+// in list, or -1 when it is past the listing's cap.
+void detail_begin_entry(detail_state *d, dir_entry *list, int index,
+                        const char *name);
+// Adds a counted file item: what it takes (a file with other names once
+// per request, in the entry whose name comes first), its time, and offers
+// it to the largest files. A file that could not be looked at adds
+// nothing and marks sum partial.
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum);
 // Adds what a folder entry item takes and its time, as the listing told.
 void detail_count_folder(const dir_item *item, tree_sum *sum);
 // Adds what the open folder it itself takes and its time, where the
 // platform tells them once it is open.
 void detail_count_self(const dir_iter *it, tree_sum *sum);
+// Adds what the link item, the entry it handed out last, itself takes
+// (never its target): no entry is counted.
+void detail_count_link(const dir_iter *it, const dir_item *item, tree_sum *sum);
 // The walk goes into the folder name: returns the mark detail_leave
 // takes to come back out.
 size_t detail_enter(detail_state *d, const char *name);
@@ -47,11 +67,10 @@ void detail_leave(detail_state *d, size_t mark);
 void detail_add_entry(detail_state *d, const tree_sum *s);
 // Copies the counted s into the listed record e.
 void detail_fill_entry(dir_entry *e, const tree_sum *s);
+// The walk has ended whole (not given up): takes off each of the records
+// list[0..count), still in the walk's order, what it gave up.
+void detail_settle(detail_state *d, dir_entry *list, int count);
 
-// The walk of the next entry of the listed folder begins.
-static inline void detail_begin_entry(detail_state *d) {
-  children_begin(&d->ranking);
-}
 // A child directly inside that entry was counted: bytes and disk_bytes
 // are what it added.
 static inline void detail_count_child(detail_state *d, const dir_item *item,

@@ -106,6 +106,9 @@ int home_walk_run(home_walk *w, const char *root, const char *sub_val,
   }
   w->stalled = stuck || stalled;
   w->given_up = stalled;
+  // A walk that ended moves the linked files it settled late into place
+  // (a record given up stays as the walk finished it).
+  if (w->detail && !w->stalled) detail_settle(w->detail, w->list, w->count);
   if (w->count > 1)
     qsort(w->list, (size_t)w->count, sizeof w->list[0], dir_cmp);
   w->scan_ms = (long long)(storage_ticks_ms() - start);

@@ -14,6 +14,8 @@ enum {
   // A file's path below the listed folder: the folders the walk opens
   // (MAX_DEPTH levels) and the file's own name, each with a separator.
   LARGEST_PATH_CAP = (MAX_DEPTH + 1) * (NAME_MAX_BYTES + 1),
+  // The names of such a path.
+  LARGEST_NAMES = MAX_DEPTH + 1,
 };
 
 struct largest_file {
@@ -22,8 +24,15 @@ struct largest_file {
   int64_t mtime;
   int has_mtime;
   uint32_t links;       // 0: the platform did not tell
+  // The file as the hard-link table knows it, when it may have other
+  // names (file_id 0: it has one, or the platform did not tell who it is).
+  uint64_t dev_id, file_id;
   char rel[LARGEST_PATH_CAP];  // below the listed folder, the platform's
                                // separator between names
+  // Where each name of rel ends: a name may hold the separator's byte
+  // (Wine hands out a Unix name with a backslash as it is).
+  uint16_t ends[LARGEST_NAMES];
+  int names;
 };
 
 struct largest_list {
@@ -35,17 +44,23 @@ struct largest_list {
   largest_file offered;  // the file being weighed
 };
 
-// The ranking: more on disk first, then larger, then the path bytes
-// (strcmp, the paths as written: they share the listed folder's prefix).
-// A total order, since no two files share a path. Returns < 0 when a
-// ranks before b, > 0 after.
+// The ranking: more on disk first, then larger, then the paths compared
+// name by name (so a separator sorts before any byte of a name, on every
+// platform alike). A total order, since no two files share a path.
+// Returns < 0 when a ranks before b, > 0 after.
 int largest_cmp(const largest_file *a, const largest_file *b);
 
 // Weighs the file item (its size, disk_bytes, time and links) found in
-// the folder dir (dir_len bytes below the listed folder, "" for it) and
-// keeps it when it ranks among the first LARGEST_MAX.
+// the folder dir (dir_len bytes below the listed folder, "" for it; its
+// names names ending at ends) and keeps it when it ranks among the first
+// LARGEST_MAX. A file with other names is kept once, under the name that
+// ranks first.
 void largest_offer(largest_list *l, const char *dir, size_t dir_len,
-                   const dir_item *item, uint64_t disk_bytes);
+                   const uint16_t *ends, int names, const dir_item *item,
+                   uint64_t disk_bytes);
 
 // Puts order in ranking order, first to last (once the walk has ended).
 void largest_sort(largest_list *l);
+
+// The file's own name within f->rel.
+const char *largest_name(const largest_file *f);

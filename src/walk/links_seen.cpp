@@ -13,23 +13,25 @@ static uint64_t mix(uint64_t dev, uint64_t id) {
   return x ^ (x >> 31);
 }
 
-int links_seen_check(links_seen *t, uint64_t dev, uint64_t id) {
+uint32_t *links_seen_check(links_seen *t, uint64_t dev, uint64_t id,
+                           uint32_t holder) {
   if (!t->slots) {
     // calloc maps fresh zero pages: only the slots written cost memory.
-    t->slots = (uint64_t *)calloc(LINKS_SEEN_SLOTS, 2 * sizeof(uint64_t));
-    if (!t->slots) return 0;
+    t->slots = (link_slot *)calloc(LINKS_SEEN_SLOTS, sizeof(link_slot));
+    if (!t->slots) return NULL;
   }
   uint32_t mask = LINKS_SEEN_SLOTS - 1;
   for (uint32_t i = (uint32_t)mix(dev, id) & mask;; i = (i + 1) & mask) {
-    uint64_t *slot = &t->slots[2 * i];
-    if (slot[1] == 0) {  // an empty slot: id 0 is never recorded
-      if (t->used >= LINKS_SEEN_MAX) return 0;
-      slot[0] = dev;
-      slot[1] = id;
+    link_slot *slot = &t->slots[i];
+    if (slot->id == 0) {  // an empty slot: id 0 is never recorded
+      if (t->used >= LINKS_SEEN_MAX) return NULL;
+      slot->dev = dev;
+      slot->id = id;
+      slot->holder = holder;
       t->used++;
-      return 0;
+      return NULL;
     }
-    if (slot[0] == dev && slot[1] == id) return 1;
+    if (slot->dev == dev && slot->id == id) return &slot->holder;
   }
 }
 

@@ -15,11 +15,20 @@ int is_link_entry(const dir_item *item) {
   return item->reparse_tag == 0 || (item->reparse_tag & TAG_NAME_SURROGATE);
 }
 
+// An empty name, "." or "..".
+static int no_name(const char *n) {
+  return !n[0] || (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2])));
+}
+
 int skip_entry(const dir_item *item) {
-  const char *n = item->name;
-  if (!n[0]) return 1;
-  if (n[0] == '.' && (!n[1] || (n[1] == '.' && !n[2]))) return 1;
+  if (no_name(item->name)) return 1;
   return is_link_entry(item) || item->is_mount;
+}
+
+// Whether a passed-over entry is a link, whose own blocks the detail walk
+// counts (du does) though it is never listed, followed or an entry.
+static int passed_link(const dir_item *item) {
+  return !item->is_mount && is_link_entry(item) && !no_name(item->name);
 }
 
 int enters_folder(const dir_item *item) {
@@ -63,6 +72,8 @@ static void look_past_depth(scan_state *state, const dir_iter *parent,
       note_partial(sum, PARTIAL_DEPTH);
       break;
     }
+  // A listing that broke off may have held something.
+  if (it.failed) note_partial(sum, PARTIAL_UNREADABLE);
   if (state->truncated) note_partial(sum, state->cut);
   storage_dir_close(&it);
 }
@@ -90,7 +101,10 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
   }
   dir_item item;
   while (storage_dir_next(&it, &item) && walk_step(state)) {
-    if (skip_entry(&item)) continue;
+    if (skip_entry(&item)) {
+      if (d && passed_link(&item)) detail_count_link(&it, &item, sum);
+      continue;
+    }
     if (++state->scanned > MAX_SCAN_ENTRIES) {
       cut_at_cap(state);
       break;
@@ -122,6 +136,8 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
       detail_count_child(d, &item, sum->bytes - bytes0, sum->disk_bytes - disk0);
   }
   if (d) {
+    // The listing broke off: entries past the error are missing.
+    if (it.failed) note_partial(sum, PARTIAL_UNREADABLE);
     if (state->truncated) note_partial(sum, state->cut);
     detail_leave(d, mark);
   }
@@ -150,7 +166,10 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   int count = 0, unlisted = 0;
   dir_item item;
   while (storage_dir_next(&it, &item) && walk_step(state)) {
-    if (skip_entry(&item)) continue;
+    if (skip_entry(&item)) {
+      if (d && passed_link(&item)) detail_count_link(&it, &item, &d->folder);
+      continue;
+    }
     // The cap comes before the count: the entry that meets it is not counted.
     int listed = count < MAX_DIR_ENTRIES;
     if (!listed && !d) {
@@ -162,7 +181,7 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
       break;
     }
     tree_sum s = {0, 0, 0, 0, 0, PARTIAL_NONE};
-    if (d) detail_begin_entry(d);
+    if (d) detail_begin_entry(d, list, listed ? count : -1, item.name);
     if (!item.is_dir) {
       s.bytes = item.size;
       if (d) detail_count_file(d, &item, &s);
@@ -189,6 +208,8 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
     }
     if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
+  // The listed folder's own listing broke off: its totals miss entries.
+  if (d && it.failed) note_partial(&d->folder, PARTIAL_UNREADABLE);
   storage_dir_close(&it);
   if (d && state->truncated) note_partial(&d->folder, state->cut);
   // The listing's cap stops nothing of a detail walk: the totals stay whole.

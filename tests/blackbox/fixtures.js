@@ -199,6 +199,25 @@ const generators = {
     fs.writeFileSync(at(Buffer.from([0x63, 0x75, 0x74, 0xe2, 0x82]), Buffer.from('/f')), Buffer.alloc(10, 'y'));
   },
 
+  // Names a metrics label value must escape or repair, files only (so
+  // each takes one 4 KiB block on both builds): q"uote (10 bytes),
+  // back\slash (11), new<LF>line (12), t<TAB>ab (13), d\xe9j\xe0 (14),
+  // \xff (15) and \xfe (16), the last two the same label value.
+  'label-names'(root) {
+    const names = [
+      Buffer.from('q"uote'),
+      Buffer.from('back\\slash'),
+      Buffer.from('new\nline'),
+      Buffer.from('t\tab'),
+      Buffer.from([0x64, 0xe9, 0x6a, 0xe0]),
+      Buffer.from([0xff]),
+      Buffer.from([0xfe]),
+    ];
+    names.forEach((n, i) => {
+      fs.writeFileSync(Buffer.concat([Buffer.from(root + path.sep), n]), Buffer.alloc(10 + i, 'y'));
+    });
+  },
+
   // Names that end in a dot or a space, or are only dots, which Windows
   // strips from a path it normalises: "x." (3 bytes beneath) beside a link
   // "x" to a folder outside home, "y " (6 bytes) and "..." (8 bytes).
@@ -241,6 +260,60 @@ const generators = {
     // Deepest first: setting a time inside a folder changes nothing of
     // the folder's own, but creating an entry did.
     for (const [p, t] of times.reverse()) fs.utimesSync(p, t, t);
+  },
+
+  // Links take blocks of their own, which du counts: own/ holds twenty
+  // links with 100-byte targets (a block each on ext4), a short one (kept
+  // in the inode: none) and real.txt (5000 bytes); top-link, a long link
+  // in the folder itself, is no entry.
+  'link-blocks'(root) {
+    const own = dir(path.join(root, 'own'));
+    file(path.join(own, 'real.txt'), 5000);
+    for (let i = 0; i < 20; i++) {
+      fs.symlinkSync('t'.repeat(98) + String(i).padStart(2, '0'), path.join(own, 'l' + i));
+    }
+    fs.symlinkSync('real.txt', path.join(own, 'short'));
+    fs.symlinkSync('own/' + 'r'.repeat(96), path.join(root, 'top-link'));
+    file(path.join(root, 'plain.txt'), 100);
+  },
+
+  // Hard links shared by sibling entries, each to go to the entry whose
+  // name comes first in byte order: Media/film (300000 bytes written, not
+  // sparse) is also zz/copy; x is in a, b and c; Shared, a file of the
+  // folder itself, is also c/shared.
+  shared(root) {
+    const at = (...p) => path.join(root, ...p);
+    dir(at('Media'));
+    fs.writeFileSync(at('Media', 'film'), Buffer.alloc(300000, 'f'));
+    dir(at('zz'));
+    fs.linkSync(at('Media', 'film'), at('zz', 'copy'));
+    file(at('zz', 'own'), 10);
+    for (const d of ['c', 'b', 'a']) dir(at(d));
+    file(at('c', 'x'), 20000);
+    fs.linkSync(at('c', 'x'), at('b', 'x'));
+    fs.linkSync(at('c', 'x'), at('a', 'x'));
+    file(at('Shared'), 9000);
+    fs.linkSync(at('Shared'), at('c', 'shared'));
+  },
+
+  // Largest files of one size, whose order only their paths decide: a/x
+  // before a0 on both builds (names compared one by one), and a name that
+  // holds a backslash (odd/back\slash), which Wine hands out as it is.
+  'path-order'(root) {
+    file(path.join(dir(path.join(root, 'a')), 'x'), 3000);
+    file(path.join(root, 'a0'), 3000);
+    file(path.join(dir(path.join(root, 'odd')), 'back\\slash'), 3000);
+  },
+
+  // A folder that may be read but not searched: shut (mode 644) holds two
+  // files, beside open.txt. Walked by another user than its owner, its
+  // names can be listed but nothing in it can be looked at.
+  unsearchable(root) {
+    const shut = dir(path.join(root, 'shut'));
+    file(path.join(shut, 'a'), 100);
+    file(path.join(shut, 'b'), 50);
+    file(path.join(root, 'open.txt'), 10);
+    fs.chmodSync(shut, 0o644);
   },
 
   // Folders below home for sub= requests. two/levels holds a.txt (100)

@@ -19,7 +19,7 @@ const OLD = '2020-03-04T05:06:07Z';
 const WHY = {
   depth: 'folders deeper than the walk\'s depth limit were not counted',
   entry_cap: 'the walk stopped at its limit of entries looked at',
-  unreadable: 'a folder inside could not be read',
+  unreadable: 'a folder or file inside could not be read',
   cloud: 'cloud files not kept on this device were not opened',
   stalled: 'the file system stopped answering, so the walk was given up',
   other: 'not every file was counted',
@@ -201,6 +201,8 @@ for (const theme of ['light', 'dark']) {
       const inReply = d.entries.map((e) => e.name);
       assert.deepEqual(await names(page), inReply);
       assert.deepEqual(await sortState(page), ['Size:', 'On disk:']);
+      assert.match(await page.getAttribute('th[data-sort="disk_bytes"]', 'title'),
+        /as du counts it: a file with several names counts once, in the entry whose name comes first/);
 
       await page.click('th[data-sort="disk_bytes"] button');
       assert.deepEqual(await sortState(page), ['Size:', 'On disk:descending']);

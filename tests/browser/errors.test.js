@@ -144,6 +144,12 @@ describe('folders refusals', () => {
     [{ ok: false, error: 'missing_root', allowed_roots: ['workspace', 'home'] }, 'unavailable: missing_root', NOTHING],
     [{ ok: false, error: 'root_not_allowed', requested: 'x' }, 'unavailable: root_not_allowed', NOTHING],
     [{ ok: false, error: 'root_unavailable', requested: 'home' }, 'unavailable: root_unavailable', NOTHING],
+    // The snippet as shipped: no home folder named; the panel says where to set it.
+    [{ ok: false, error: 'root_unavailable', requested: 'home', message: 'this root does not exist on this node' },
+      'unavailable: root_unavailable', 'This root does not exist on this node. Set the home folder (USERPROFILE) ' +
+      "in the web server's snippet for plugin_disks, then reload the server."],
+    [{ ok: false, error: 'root_unavailable', requested: 'workspace', message: 'this root does not exist on this node' },
+      'unavailable: root_unavailable', 'This root does not exist on this node.'],
     [{ ok: false, error: 'root_unavailable', requested: 'home', message: 'the home folder does not exist' },
       'unavailable: root_unavailable', 'The home folder does not exist.'],
     [{ ok: false, error: 'root_unavailable', requested: 'home', message: 'the home folder is not a folder.' },

@@ -3,6 +3,7 @@
 //
 //   hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] [--answer-statfs N]
 //          [--answer N] [--spare NAME] [--only NAME]
+//          [--fail readdir|lookup] [--blocks N]
 //
 // It serves a fixed tree: "file" (100 bytes), "dir" holding "inner"
 // (50 bytes), and reports a volume of 1000 blocks of 4096 bytes. With
@@ -23,6 +24,10 @@
 // answers every request of a caller whose command name does not begin with
 // NAME: a Wine process looks at its profile folder, and Wine's own
 // services at every drive, before the program runs.
+// --fail answers with EIO where a file system that fails would: readdir,
+// the listing of "dir" past its first batch (a listing that breaks off);
+// lookup, the lookup of "inner" (a file that cannot be looked at).
+// --blocks N has "file" take N blocks of 512 bytes (0 otherwise).
 // It prints "ready" on standard output once mounted, and ends when its
 // parent does.
 
@@ -40,10 +45,13 @@
 #include <unistd.h>
 
 enum { HANG_NONE, HANG_STATFS, HANG_ALL, HANG_OTHERS, HANG_DIR };
+enum { FAIL_NONE, FAIL_READDIR, FAIL_LOOKUP };
 enum { INO_ROOT = 1, INO_FILE = 2, INO_DIR = 3, INO_INNER = 4 };
 enum { MAX_HELD = 4096, MAX_PROCS = 256 };
 
 static int hang_mode = HANG_NONE;
+static int fail_mode = FAIL_NONE;
+static unsigned long long file_blocks;  // --blocks
 static long statfs_answers = 0;  // statfs requests to answer before hanging
 static long answers = 0;         // requests to answer before hanging (all)
 static const char *spare_name;  // callers never held
@@ -140,6 +148,7 @@ static int fill_stat(fuse_ino_t ino, struct stat *st) {
       st->st_mode = S_IFREG | 0644;
       st->st_nlink = 1;
       st->st_size = 100;
+      st->st_blocks = (blkcnt_t)file_blocks;
       return 1;
     case INO_INNER:
       st->st_mode = S_IFREG | 0644;
@@ -162,6 +171,10 @@ static void op_lookup(fuse_req_t req, fuse_ino_t parent, const char *name) {
   struct fuse_entry_param e;
   memset(&e, 0, sizeof e);
   e.ino = child_of(parent, name);
+  if (fail_mode == FAIL_LOOKUP && e.ino == INO_INNER) {
+    fuse_reply_err(req, EIO);
+    return;
+  }
   if (!e.ino || !fill_stat(e.ino, &e.attr)) {
     fuse_reply_err(req, ENOENT);
     return;
@@ -199,6 +212,10 @@ static void op_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
                        struct fuse_file_info *fi) {
   (void)fi;
   if (hold(req)) return;
+  if (fail_mode == FAIL_READDIR && ino == INO_DIR && off > 0) {
+    fuse_reply_err(req, EIO);
+    return;
+  }
   static const struct {
     fuse_ino_t dir;
     const char *name;
@@ -268,7 +285,8 @@ static const struct fuse_lowlevel_ops ops = {
 static void usage(void) {
   fprintf(stderr,
           "usage: hangfs MOUNTPOINT [--hang none|statfs|all|others|dir] "
-          "[--answer-statfs N] [--answer N] [--spare NAME] [--only NAME]\n");
+          "[--answer-statfs N] [--answer N] [--spare NAME] [--only NAME] "
+          "[--fail readdir|lookup] [--blocks N]\n");
   exit(2);
 }
 
@@ -284,6 +302,13 @@ int main(int argc, char **argv) {
       else if (strcmp(m, "others") == 0) hang_mode = HANG_OTHERS;
       else if (strcmp(m, "dir") == 0) hang_mode = HANG_DIR;
       else usage();
+    } else if (strcmp(argv[i], "--fail") == 0 && i + 1 < argc) {
+      const char *m = argv[++i];
+      if (strcmp(m, "readdir") == 0) fail_mode = FAIL_READDIR;
+      else if (strcmp(m, "lookup") == 0) fail_mode = FAIL_LOOKUP;
+      else usage();
+    } else if (strcmp(argv[i], "--blocks") == 0 && i + 1 < argc) {
+      file_blocks = strtoull(argv[++i], NULL, 10);
     } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only_name = argv[++i];
     } else if (strcmp(argv[i], "--spare") == 0 && i + 1 < argc) {

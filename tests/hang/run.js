@@ -25,12 +25,15 @@
 //                  "repeat": N }                N mounts, {i} in P: 001...
 //                { "bind": FROM, "to": P }
 //                { "fuse": P, "hang": "none"|"statfs"|"all"|"others"|"dir",
-//                  "answer_statfs": N, "answer": N }  a hangfs mount
+//                  "answer_statfs": N, "answer": N,
+//                  "fail": "readdir"|"lookup", "blocks": N }  a hangfs mount
+//                { "chmod": P, "mode": "644" }
 //                { "drive": "h", "to": P }      (Wine) drive letter H: on P
 //   no_openat2 true: run as on a kernel without openat2 (before 5.6)
 //   readahead  "always": the build whose read-ahead starts with the walk
 //              (--program-readahead), not once the walk reads from a disk
 //   env        the program's environment (nothing else is inherited)
+//   user       natively: the user the program runs as (default root)
 //   deadlines  how many times the program must wait its 1 s deadline: the
 //              reply must end no sooner than that and within a margin after
 //   stdout     the whole reply, with the placeholders of tests/blackbox
@@ -59,11 +62,12 @@
 //   held          how many processes of the program are left after the
 //                 last request (exactly); none may be left beyond it at any
 //                 point. held_at_most: an upper bound instead
-//   squat         { "mount": P, "user": U, "kind": K }: before the
-//                 requests, a process of user U holds the name of the mark
-//                 that says the drive at P (a mount of the case) is stuck
-//                 (K "d", the default), or that the walk of the home
-//                 folder /P is (K "w")
+//   squat         { "mount": P, "user": U, "kind": K, "listen": L }:
+//                 before the requests, a process of user U holds the name
+//                 of the mark that says the drive at P (a mount of the
+//                 case) is stuck (K "d", the default), or that the walk of
+//                 the home folder /P is (K "w"); with L false it binds the
+//                 name and never listens
 //   extra_ms      more time the first reply may take (Wine's start)
 //   healed_stdout then the file systems answer again (hangfs SIGUSR2);
 //                 once nothing of the program is left, one more request
@@ -186,6 +190,7 @@ class Case {
         sh(['mount', '-t', 'tmpfs', '-o', `size=${s.size || '8m'}`, s.source || 'tmpfs', where(p)]);
       }
     } else if (s.bind !== undefined) sh(['mount', '--bind', where(s.bind), where(s.to)]);
+    else if (s.chmod !== undefined) sh(['chmod', s.mode, where(s.chmod)]);
     else if (s.fuse !== undefined) await this.mountFuse(s);
     else if (s.drive !== undefined) {
       const link = path.join(this.o.prefix, 'dosdevices', `${s.drive}:`);
@@ -200,6 +205,8 @@ class Case {
     const args = [this.root + '/' + s.fuse, '--hang', s.hang || 'none'];
     if (s.answer_statfs !== undefined) args.push('--answer-statfs', String(s.answer_statfs));
     if (s.answer !== undefined) args.push('--answer', String(s.answer));
+    if (s.fail !== undefined) args.push('--fail', s.fail);
+    if (s.blocks !== undefined) args.push('--blocks', String(s.blocks));
     // Wine's server checks every file it opens with statfs: spared, the
     // hang reaches the program itself. A home on the mount is looked at by
     // every Wine process as it starts: only the program is held then.
@@ -228,6 +235,7 @@ class Case {
       });
     } else {
       const chroot = ['/usr/sbin/chroot', this.root, '/plugin_disks'];
+      if (this.c.user) chroot.splice(1, 0, `--userspec=${this.c.user}`);
       if (this.c.no_openat2) chroot.unshift(this.o['no-openat2']);
       child = spawn(chroot[0], chroot.slice(1), {
         env: this.c.env || {}, stdio: ['ignore', 'pipe', 'pipe'],
@@ -273,7 +281,7 @@ class Case {
   // A process of another user (or of this one) that holds the name of the
   // mark of kind for the mount at p: "\0plugin_disks/<uid>/<kind>/<hash>",
   // the hash of the mount's device and path as the program computes it.
-  async squat(p, user, kind) {
+  async squat(p, user, kind, listens) {
     const where = this.root + '/' + p;
     let dev = null;
     for (const line of fs.readFileSync('/proc/self/mountinfo', 'latin1').split('\n')) {
@@ -296,7 +304,8 @@ class Case {
     const hex = (h) => h.toString(16).padStart(16, '0');
     const name = `plugin_disks/${process.geteuid()}/${kind}/${hex(h1)}${hex(h2)}`;
     const args = user === 'root' ? [] : [`--reuid=${user}`, '--regid=nogroup', '--clear-groups'];
-    const proc = spawn('setpriv', [...args, this.o.squat, name], { stdio: ['ignore', 'pipe', 'inherit'] });
+    const proc = spawn('setpriv', [...args, this.o.squat, name, ...(listens ? [] : ['--no-listen'])],
+      { stdio: ['ignore', 'pipe', 'inherit'] });
     this.squatter = proc;
     await new Promise((resolve, reject) => {
       proc.stdout.on('data', (d) => { if (String(d).includes('ready')) resolve(); });
@@ -449,7 +458,7 @@ async function runPolls(c, o, dir, texts) {
   };
   try {
     await k.setUp();
-    if (c.squat) await k.squat(c.squat.mount, c.squat.user, c.squat.kind || 'd');
+    if (c.squat) await k.squat(c.squat.mount, c.squat.user, c.squat.kind || 'd', c.squat.listen !== false);
     for (let i = 1; i <= c.polls; i++) {
       await poll(`request ${i}`, i === 1 ? c.stdout : (c.later_stdout || c.stdout), i === 1);
       const left = k.leftovers();

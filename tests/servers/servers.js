@@ -233,7 +233,7 @@ function readLogs(files) {
 // The operator's edit of a snippet as shipped: the one line that sets
 // USERPROFILE to "" gets the home folder; with a password, the one
 // commented-out ZEM_PASSWORD line is uncommented and set, quoted as the
-// guide says (the same in all three: "...", with \" and \\), or left
+// guide says ("...", with \" and, for Apache and nginx, \\), or left
 // unquoted when `opts.unquoted` is set (what each config check must
 // refuse); `opts.nolog` uncomments the one line holding it (the access
 // log left out).
@@ -244,11 +244,12 @@ function operatorEdit(shipped, where, home, password, opts = {}) {
     if (at.length !== 1) throw new Error(`${where}: ${at.length} lines ${what}, expected one`);
     return at[0];
   };
+  const server = Object.keys(SERVERS).find((k) => SERVERS[k].snippet === where);
   const h = one((l) => !/^\s*#/.test(l) && l.includes('USERPROFILE') && l.includes('""'), 'set USERPROFILE to ""');
-  lines[h] = lines[h].replace('""', quote(home));
+  lines[h] = lines[h].replace('""', () => quote(home, server));
   if (password) {
     const p = one((l) => /^\s*#/.test(l) && l.includes('ZEM_PASSWORD') && l.includes('"change-me"'), 'set ZEM_PASSWORD commented out');
-    lines[p] = lines[p].replace('#', '').replace('"change-me"', () => (opts.unquoted ? password : quote(password)));
+    lines[p] = lines[p].replace('#', '').replace('"change-me"', () => (opts.unquoted ? password : quote(password, server)));
   }
   if (opts.nolog) {
     const n = one((l) => /^\s*#/.test(l) && l.includes(opts.nolog), `holding ${opts.nolog} commented out`);
@@ -257,8 +258,11 @@ function operatorEdit(shipped, where, home, password, opts = {}) {
   return lines.join('\n');
 }
 
-// A value in double quotes as Apache, lighttpd and nginx read it.
-function quote(value) {
+// A value in double quotes as each server reads it: Apache and nginx
+// read \" and \\ as escapes; lighttpd only \", and a value ending in \
+// cannot be written for it (its config check refuses it).
+function quote(value, server) {
+  if (server === 'lighttpd') return '"' + value.replace(/"/g, '\\"') + '"';
   return '"' + value.replace(/[\\"]/g, (c) => '\\' + c) + '"';
 }
 
@@ -475,22 +479,37 @@ async function statusWith(port, password, want) {
   return got;
 }
 
+// Passwords the servers read differently: a backslash inside, and one at
+// the end, which lighttpd cannot be given (its config check says so).
+const BACKSLASHED = ['back\\slash', 'ends\\'];
+const writable = (server, password) => !(server === 'lighttpd' && password.endsWith('\\'));
+
 // A reload as the server's Debian unit does it, with the password changed
 // in the protected snippet: the server must live on and use the new one.
+// Then the same with each of BACKSLASHED, written as the guide says.
 async function reload(ctx, inst, kind, main, result) {
-  const id = `${inst.server} (locked node): reload with the snippet at ${showProtection(kind.protect)}`;
-  const errs = [];
-  const next = ctx.password + ' 2';
-  fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, next, { nolog: kind.nolog }));
-  const cmd = kind.reload(inst, main);
-  const r = runTool(cmd);
-  if (r.status !== 0) errs.push(`${cmd[0]} ${cmd[1].join(' ')}: status ${r.status} ${r.out}`);
-  const now = await statusWith(inst.port, next, 200).catch((e) => String(e));
-  if (now !== 200) errs.push(`the new password gives ${now}, expected 200`);
-  const old = await statusWith(inst.port, ctx.password, 401).catch((e) => String(e));
-  if (old !== 401) errs.push(`the old password gives ${old}, expected 401`);
-  if (main.exited) errs.push(`${main.label} exited`);
-  report(id, errs, result, ` (${cmd[0].split('/').pop()} ${cmd[1].slice(-2).join(' ')})`);
+  let old = ctx.password;
+  for (const next of [ctx.password + ' 2', ...BACKSLASHED]) {
+    const id = `${inst.server} (locked node): reload with the snippet at ${showProtection(kind.protect)}, password ${JSON.stringify(next)}`;
+    const errs = [];
+    fs.writeFileSync(kind.snippet, operatorEdit(ctx.shipped[inst.server], kind.snippet, ctx.home, next, { nolog: kind.nolog }));
+    if (!writable(inst.server, next)) {
+      const c = runTool(kind.check(inst));
+      report(`${inst.server}: the config check refuses a password ending in \\`, c.status !== 0 ? [] : [`status 0: ${c.out}`], result,
+        ` (status ${c.status})`);
+      continue;
+    }
+    const cmd = kind.reload(inst, main);
+    const r = runTool(cmd);
+    if (r.status !== 0) errs.push(`${cmd[0]} ${cmd[1].join(' ')}: status ${r.status} ${r.out}`);
+    const now = await statusWith(inst.port, next, 200).catch((e) => String(e));
+    if (now !== 200) errs.push(`the new password gives ${now}, expected 200`);
+    const before = await statusWith(inst.port, old, 401).catch((e) => String(e));
+    if (before !== 401) errs.push(`the old password gives ${before}, expected 401`);
+    if (main.exited) errs.push(`${main.label} exited`);
+    report(id, errs, result, ` (${cmd[0].split('/').pop()} ${cmd[1].slice(-2).join(' ')})`);
+    old = next;
+  }
 }
 
 // With the snippet's no-log line, the access log (read once the server

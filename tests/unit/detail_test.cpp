@@ -206,12 +206,14 @@ std::vector<detail_case> cases() {
         {"e:c", "disk_bytes", "4096"},
         {"", "folder_bytes", "12000"},
         {"", "folder_disk_bytes", "8192"},
-        // The list shows every name with what the file takes, marked.
+        // The list shows the file once, under its first name, marked;
+        // the other device's is another file.
         {"l:0", "path", R"("C:\\Users\\u\\a\\x")"},
         {"l:0", "folder", "\"a\""},
         {"l:0", "links", "2"},
         {"l:1", "disk_bytes", "4096"},
-        {"l:1", "folder", "\"b\""}}},
+        {"l:1", "folder", "\"c\""},
+        {"l:2", "name", ""}}},
       {"links not told (Windows): a file id met twice counts once; no id, each",
        [] {
          int a = fake_add(-1, "a", 0, 1);
@@ -225,7 +227,9 @@ std::vector<detail_case> cases() {
         {"e:b", "disk_bytes", "1024"},
         {"", "folder_disk_bytes", "5120"},
         {"l:0", "links", "null"},
-        {"l:1", "disk_bytes", "4096"}}},
+        {"l:0", "name", "\"x\""},
+        {"l:1", "name", "\"n1\""},
+        {"l:2", "name", "\"n2\""}}},
       {"a walk cut by the entry cap says so everywhere",
        [] {
          int a = fake_add(-1, "a", 0, 1);
@@ -355,13 +359,17 @@ std::vector<detail_case> cases() {
          add_file(-1, "z", 200, 4096);
          add_file(-1, "y", 1, 8192);
          int f = fake_add(-1, "f", 0, 1);
-         add_file(f, "x", 100, 4096);  // "f\x" sorts after "f00": '\' > '0'
+         // "f\x" sorts before "f00": names are compared one by one, and
+         // "f" is the start of "f00" (byte for byte '\' > '0').
+         add_file(f, "x", 100, 4096);
        },
        {{"l:0", "name", "\"y\""},
         {"l:1", "name", "\"z\""},
-        {"l:2", "name", "\"f00\""},
-        {"l:3", "name", "\"f01\""},
-        {"l:49", "name", "\"f47\""},
+        {"l:2", "name", "\"x\""},
+        {"l:2", "folder", "\"f\""},
+        {"l:3", "name", "\"f00\""},
+        {"l:4", "name", "\"f01\""},
+        {"l:49", "name", "\"f46\""},
         {"l:50", "name", ""},
         {"e:f", "items", "1"}}},
       {"largest children: a folder's 8 by disk, then size, then name",
@@ -458,6 +466,189 @@ std::vector<detail_case> cases() {
         {"", "folder_items", "600"},
         {"", "folder_partial", "null"},
         {"", "largest_partial", "null"}}},
+      {"a listing that breaks off: its folder is unreadable, in the entry and the totals",
+       [] {
+         int broken = fake_add(-1, "broken", 0, 1);
+         add_file(broken, "a", 10, 12);
+         add_file(broken, "b", 20, 24);
+         fake.nodes[broken].list_fails = 1;
+         fake.nodes[broken].list_fails_after = 1;
+         // l1/.../l9, l9 one level past the depth limit: its listing
+         // breaks off before it tells whether it holds anything.
+         int p = fake_add(-1, "l1", 0, 1);
+         for (int level = 2; level <= 9; level++)
+           p = fake_add(p, ("l" + std::to_string(level)).c_str(), 0, 1);
+         fake.nodes[p].list_fails = 1;
+         add_file(-1, "whole", 5, 8);
+       },
+       {{"e:broken", "partial", "\"unreadable\""},
+        {"e:broken", "bytes", "10"},
+        {"e:broken", "items", "1"},
+        {"e:l1", "partial", "\"unreadable\""},
+        {"e:whole", "partial", "null"},
+        {"", "truncated", "false"},
+        {"", "folder_partial", "\"unreadable\""},
+        {"", "largest_partial", "\"unreadable\""}}},
+      {"the listed folder's own listing breaks off: its totals are unreadable",
+       [] {
+         add_file(-1, "a", 10, 12);
+         add_file(-1, "b", 20, 24);
+         add_file(-1, "c", 30, 36);
+         fake.root_list_fails = 1;
+         fake.root_list_fails_after = 2;
+       },
+       {{"", "count", "2"},
+        {"e:a", "partial", "null"},
+        {"e:c", "name", ""},
+        {"", "folder_bytes", "30"},
+        {"", "folder_partial", "\"unreadable\""},
+        {"", "largest_partial", "\"unreadable\""}}},
+      {"a file that cannot be looked at: unreadable, and not among the largest",
+       [] {
+         int shut = fake_add(-1, "shut", 0, 1);
+         fake.nodes[add_file(shut, "x", 0, 0)].unreadable = 1;
+         add_file(shut, "seen", 3, 4);
+         fake.nodes[add_file(-1, "y", 0, 0)].unreadable = 1;
+       },
+       {{"e:shut", "partial", "\"unreadable\""},
+        {"e:shut", "items", "2"},
+        {"e:shut", "disk_bytes", "4"},
+        {"e:y", "partial", "\"unreadable\""},
+        {"e:y", "items", "1"},
+        {"e:y", "disk_bytes", "0"},
+        {"e:y", "modified", "null"},
+        {"", "folder_items", "4"},
+        {"", "folder_partial", "\"unreadable\""},
+        {"l:0", "name", "\"seen\""},
+        {"l:1", "name", ""}}},
+      {"a link takes its own blocks, never its target's, and is no entry",
+       [] {
+         int ln = fake_add(-1, "ln", 0, 1);
+         add_file(ln, "f", 100, 4096);
+         int to_f = add_file(ln, "to-f", 0, 4096);
+         fake.nodes[to_f].is_link = 1;
+         // As Windows lists them: a symbolic link to a folder, a junction.
+         int sym = fake_add(ln, "to-dir", 0, 1);
+         fake.nodes[sym].is_reparse = 1;
+         fake.nodes[sym].reparse_tag = 0xA000000Cu;
+         fake.nodes[sym].disk_size = 512;
+         add_file(sym, "inside", 7000, 8192);
+         int top_link = add_file(-1, "top-link", 0, 4096);
+         fake.nodes[top_link].is_link = 1;
+         // A mount point takes nothing here: it is another volume's.
+         int mnt = fake_add(ln, "mnt", 0, 1);
+         fake.nodes[mnt].is_mount = 1;
+         fake.nodes[mnt].disk_size = 4096;
+       },
+       {{"e:ln", "bytes", "100"},
+        {"e:ln", "disk_bytes", "8704"},
+        {"e:ln", "items", "1"},
+        {"e:ln", "partial", "null"},
+        {"e:top-link", "name", ""},
+        {"", "count", "1"},
+        {"", "folder_disk_bytes", "12800"},
+        {"", "folder_items", "2"},
+        {"l:0", "name", "\"f\""},
+        {"l:1", "name", ""}}},
+      {"a file shared by sibling entries is theirs whose name comes first",
+       [] {
+         // Walked first: zz, holding a name of Media's 3 MB file.
+         int zz = fake_add(-1, "zz", 0, 1);
+         add_link(zz, "copy", 3000000, 3002368, 1, 50, 2);
+         add_file(zz, "own", 10, 4096);
+         int media = fake_add(-1, "Media", 0, 1);
+         add_link(media, "film", 3000000, 3002368, 1, 50, 2);
+         // Three entries, the one that comes first walked last; and a file
+         // of the walk's first entry that is also an entry itself.
+         int c = fake_add(-1, "c", 0, 1);
+         add_link(c, "x", 100, 512, 1, 60, 4);
+         add_link(c, "shared", 200, 1024, 1, 70, 2);
+         int b = fake_add(-1, "b", 0, 1);
+         add_link(b, "x", 100, 512, 1, 60, 4);
+         int a = fake_add(-1, "a", 0, 1);
+         add_link(a, "x", 100, 512, 1, 60, 4);
+         add_link(a, "x2", 100, 512, 1, 60, 4);
+         add_link(-1, "Shared", 200, 1024, 1, 70, 2);
+       },
+       {{"e:Media", "disk_bytes", "3002368"},
+        {"e:zz", "disk_bytes", "4096"},
+        {"e:zz", "bytes", "3000010"},
+        {"e:a", "disk_bytes", "512"},
+        {"e:b", "disk_bytes", "0"},
+        {"e:c", "disk_bytes", "0"},
+        {"e:Shared", "disk_bytes", "1024"},
+        {"", "folder_disk_bytes", "3008000"},
+        {"", "folder_partial", "null"}}},
+      {"a file shared with an entry past the 512 listed goes there when its name comes first",
+       [] {
+         int m = fake_add(-1, "m", 0, 1);
+         add_link(m, "f", 1000, 4096, 1, 80, 2);
+         add_file(m, "g", 1, 512);
+         char name[8];
+         for (int i = 0; i < 511; i++) {
+           snprintf(name, sizeof name, "n%03d", i);
+           add_file(-1, name, 1, 10);
+         }
+         int a = fake_add(-1, "a", 0, 1);  // the 513th: not listed
+         add_link(a, "f", 1000, 4096, 1, 80, 2);
+         int z = fake_add(-1, "z", 0, 1);  // neither, and after m
+         add_link(z, "f", 1000, 4096, 1, 80, 2);
+       },
+       {{"", "count", "512"},
+        {"e:m", "disk_bytes", "512"},
+        {"e:a", "name", ""},
+        {"", "folder_disk_bytes", "9718"},
+        {"", "folder_partial", "null"}}},
+      {"Windows ids without link counts: a shared file is theirs whose name comes first",
+       [] {
+         int late = fake_add(-1, "late", 0, 1);
+         add_link(late, "x", 4000, 4096, 5, 91, 0);
+         int early = fake_add(-1, "early", 0, 1);
+         add_link(early, "y", 4000, 4096, 5, 91, 0);
+       },
+       {{"e:early", "disk_bytes", "4096"},
+        {"e:late", "disk_bytes", "0"},
+        {"", "folder_disk_bytes", "4096"},
+        {"l:0", "name", "\"y\""},
+        {"l:0", "folder", "\"early\""},
+        {"l:1", "name", ""}}},
+      {"the largest: one row per file, under the name that ranks first",
+       [] {
+         // 60 names of one 20 MB file, then the one 10 MB file whose
+         // deletion frees space: both listed, each once.
+         int z = fake_add(-1, "z", 0, 1);
+         char name[8];
+         for (int i = 59; i >= 0; i--) {
+           snprintf(name, sizeof name, "n%02d", i);
+           add_link(z, name, 20000000, 20004864, 3, 99, 61);
+         }
+         add_link(-1, "y", 20000000, 20004864, 3, 99, 61);
+         add_file(-1, "unique", 10000000, 10002432);
+       },
+       {{"l:0", "name", "\"y\""},
+        {"l:0", "folder", "\"\""},
+        {"l:0", "links", "61"},
+        {"l:0", "disk_bytes", "20004864"},
+        {"l:1", "name", "\"unique\""},
+        {"l:2", "name", ""},
+        {"e:y", "disk_bytes", "20004864"},
+        {"e:z", "disk_bytes", "0"}}},
+      {"ties: paths compared name by name, and a name keeps its separator's byte",
+       [] {
+         add_file(fake_add(-1, "a", 0, 1), "x", 5, 8);
+         add_file(-1, "a0", 5, 8);
+         // A name holding a backslash, as Wine hands out a Unix name.
+         add_file(fake_add(-1, "odd", 0, 1), "back\\slash", 5, 8);
+         add_file(fake_add(-1, "in\\side", 0, 1), "f", 5, 8);
+       },
+       {{"l:0", "name", "\"x\""},
+        {"l:0", "folder", "\"a\""},
+        {"l:1", "name", "\"a0\""},
+        {"l:2", "name", "\"f\""},
+        {"l:2", "folder", "\"in\\\\side\""},
+        {"l:3", "name", "\"back\\\\slash\""},
+        {"l:3", "folder", "\"odd\""},
+        {"l:3", "path", R"("C:\\Users\\u\\odd\\back\\slash")"}}},
   };
 }
 
@@ -468,7 +659,7 @@ class Detail : public ::testing::TestWithParam<detail_case> {
   static void reset() {
     fake_reset();
     fake.home = "C:\\Users\\u";
-    fake.root_space = {1000000, 400000, 300000, 0, 0, 0};
+    fake.root_space = {1000000, 400000, 300000, 0, 0, 0, 0};
   }
 };
 
@@ -540,11 +731,12 @@ TEST(Largest, KeepsTheFirstFiftyInRankOrder) {
   std::vector<std::string> all;
   std::vector<std::pair<uint64_t, uint64_t>> sizes;
   dir_item item = {};
+  const uint16_t ends[] = {1};  // "d"
   for (int i = 0; i < 300; i++) {
     snprintf(item.name, sizeof item.name, "n%03d", (i * 37) % 300);
     item.size = (uint64_t)((i * 7) % 23);
     uint64_t disk = (uint64_t)((i * 13) % 7);
-    largest_offer(l, "d", 1, &item, disk);
+    largest_offer(l, "d", 1, ends, 1, &item, disk);
     char key[64];
     // disk and size descending, then the path: one sortable string.
     snprintf(key, sizeof key, "%020llu %020llu ",

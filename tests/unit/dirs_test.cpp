@@ -9,6 +9,7 @@
 #include "walk/walk.h"
 #include "plugin.h"
 #include "json/mounts.h"
+#include "storage/below_rights.h"
 #include "storage/fake.h"
 
 namespace {
@@ -69,7 +70,7 @@ class Dirs : public ::testing::Test {
   void SetUp() override {
     fake_reset();
     fake.home = "C:\\Users\\u";
-    fake.root_space = {1000, 400, 300, 0, 0, 0};
+    fake.root_space = {1000, 400, 300, 0, 0, 0, 0};
   }
   void TearDown() override { EXPECT_EQ(0, fake.open_handles) << "every listing is closed"; }
 };
@@ -163,7 +164,7 @@ TEST_F(Dirs, RootUsageOnlyForDriveForm) {
   for (const usage_case &c : cases) {
     fake_reset();
     fake.home = c.home;
-    fake.root_space = {1000, 400, 300, 0, 0, 0};
+    fake.root_space = {1000, 400, 300, 0, 0, 0, 0};
     fake.root_space_fails = c.space_fails == 1;
     fake.root_space_hangs = c.space_fails == 2;
     fake_add(-1, "f", 500, 0);
@@ -567,6 +568,24 @@ TEST_F(DirsSub, WholeReply) {
 
 TEST_F(DirsSub, AReparsePointThatIsNoLinkIsOpened) {
   EXPECT_EQ((std::vector<listed>{{"d.bin", 9, false}}), entries_of(sub_body("Music/dedup")));
+}
+
+// Each folder on the way is opened to be traversed, and only the last to
+// be listed: a folder the user may traverse but not list leads on.
+TEST_F(DirsSub, AFolderThatMayBeTraversedButNotListedLeadsOn) {
+  struct right_row {
+    int last;
+    uint32_t rights;
+  } rows[] = {
+      {0, RIGHT_TRAVERSE | RIGHT_READ_ATTRIBUTES},
+      {1, RIGHT_LIST_DIRECTORY | RIGHT_READ_ATTRIBUTES},
+  };
+  for (const right_row &r : rows) EXPECT_EQ(r.rights, below_access(r.last)) << r.last;
+  fake.nodes[0].traverse_only = 1;  // Music
+  EXPECT_EQ((std::vector<listed>{{"deep", 1000, true}, {"a.txt", 3, false}}),
+            entries_of(sub_body("Music/Rock")));
+  EXPECT_EQ("{\"ok\":false,\"error\":\"sub_unreadable\"," + allowed + ",\"requested\":\"Music\"}\n",
+            sub_body("Music"));
 }
 
 TEST_F(DirsSub, EmptySubIsTheHomeReply) {

@@ -1,0 +1,214 @@
+#include "metrics/metrics.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "json/dirs.h"
+#include "json/mounts.h"
+#include "json/writer.h"
+#include "metrics/text_format.h"
+#include "plugin.h"
+#include "storage/storage.h"
+#include "walk/home_walk.h"
+
+int metrics_top(const char *val) {
+  if (!val[0]) return METRICS_TOP_DEFAULT;
+  int n = 0;
+  for (const char *p = val; *p; p++) {
+    if (*p < '0' || *p > '9') return METRICS_TOP_DEFAULT;
+    if (n <= MAX_DIR_ENTRIES) n = n * 10 + (*p - '0');
+  }
+  return n < MAX_DIR_ENTRIES ? n : MAX_DIR_ENTRIES;
+}
+
+static void out_name(const char *name) { out_bytes(name, strlen(name)); }
+
+// {device="...",fstype="...",mountpoint="..."}
+static void drive_labels(const char *device, const char *fstype,
+                         const char *mount) {
+  OUT_LIT("{device=");
+  metrics_label_value(device);
+  OUT_LIT(",fstype=");
+  metrics_label_value(fstype);
+  OUT_LIT(",mountpoint=");
+  metrics_label_value(mount);
+  OUT_LIT("}");
+}
+
+enum { SIZE, FREE, AVAIL, FILES, FILES_FREE, READONLY };
+
+struct drive_family {
+  int figure;
+  const char *name;
+  const char *help;
+};
+
+// The figures of the mounts reply, under the names node_exporter gives
+// the same figures; files only for the drives that count inodes.
+static const drive_family drive_families[] = {
+    {SIZE, "disks_filesystem_size_bytes", "Size of the file system in bytes."},
+    {FREE, "disks_filesystem_free_bytes", "Free bytes of the file system."},
+    {AVAIL, "disks_filesystem_avail_bytes",
+     "Bytes of the file system free for the user the program runs as."},
+    {FILES, "disks_filesystem_files", "Inodes of the file system."},
+    {FILES_FREE, "disks_filesystem_files_free",
+     "Free inodes of the file system."},
+    {READONLY, "disks_filesystem_readonly",
+     "1 when the file system is mounted read-only."},
+};
+
+static uint64_t figure_of(const mount_info *m, int figure) {
+  switch (figure) {
+    case SIZE: return m->total_bytes;
+    case FREE: return m->free_bytes;
+    case AVAIL: return m->avail_bytes;
+    case FILES: return m->inodes_total;
+    case FILES_FREE: return m->inodes_total - m->inodes_used;  // never wraps
+    default: return m->readonly ? 1 : 0;
+  }
+}
+
+// Families are written whole, one after another: the format wants every
+// sample of a family together. A family without a sample is left out.
+static void write_drives(const mount_info *t, int n, const dead_drives *dead) {
+  for (const drive_family &f : drive_families) {
+    int inodes_only = f.figure == FILES || f.figure == FILES_FREE;
+    int samples = 0;
+    for (int i = 0; i < n; i++) samples += !inodes_only || t[i].has_inodes;
+    if (!samples) continue;
+    metrics_family(f.name, f.help);
+    for (int i = 0; i < n; i++) {
+      if (inodes_only && !t[i].has_inodes) continue;
+      out_name(f.name);
+      drive_labels(t[i].device, t[i].fstype, t[i].mount);
+      metrics_value(figure_of(&t[i], f.figure));
+    }
+  }
+  if (!n && !dead->n) return;
+  metrics_family("disks_filesystem_device_error",
+                 "1 when the file system did not answer within the deadline "
+                 "or is still stuck since an earlier request (it then has no "
+                 "other series), 0 when it answered.");
+  for (int i = 0; i < n; i++) {
+    OUT_LIT("disks_filesystem_device_error");
+    drive_labels(t[i].device, t[i].fstype, t[i].mount);
+    metrics_value(0);
+  }
+  for (int i = 0; i < dead->n; i++) {
+    const dead_drive *d = &dead->drive[i];
+    OUT_LIT("disks_filesystem_device_error");
+    drive_labels(d->device, d->fstype, d->mount);
+    metrics_value(1);
+  }
+}
+
+// ---- the listed folder ------------------------------------------------
+
+static const dir_entry *ranked;  // the records top_cmp compares
+
+// Larger size on disk first; then as the listing orders them.
+static int top_cmp(const void *a, const void *b) {
+  const dir_entry *x = &ranked[*(const int *)a];
+  const dir_entry *y = &ranked[*(const int *)b];
+  if (x->disk_bytes != y->disk_bytes) return x->disk_bytes > y->disk_bytes ? -1 : 1;
+  return dir_cmp(x, y);
+}
+
+// The records that get series into order: at most top, largest on disk
+// first. A name that gives the same label value as one picked already
+// (two names that differ only in bytes that are not UTF-8) is passed
+// over: one series may have one value. Returns how many were picked.
+static int pick_top(const home_walk *w, int top, int *order) {
+  static int all[MAX_DIR_ENTRIES];
+  for (int i = 0; i < w->count; i++) all[i] = i;
+  ranked = w->list;
+  if (w->count > 1) qsort(all, (size_t)w->count, sizeof all[0], top_cmp);
+  int k = 0;
+  for (int i = 0; i < w->count && k < top; i++) {
+    const char *name = w->list[all[i]].name;
+    int seen = 0;
+    for (int j = 0; j < k && !seen; j++)
+      seen = metrics_label_equal(w->list[order[j]].name, name);
+    if (!seen) order[k++] = all[i];
+  }
+  return k;
+}
+
+static void write_total(const char *name, const char *help, uint64_t v) {
+  metrics_family(name, help);
+  out_name(name);
+  metrics_value(v);
+}
+
+static void write_home(const home_walk *w, int top) {
+  const tree_sum *f = &w->folder;
+  write_total("disks_home_bytes",
+              "Total size of the files beneath the listed folder.", f->bytes);
+  write_total("disks_home_disk_bytes",
+              "What the files beneath the listed folder take on the volume.",
+              f->disk_bytes);
+  write_total("disks_home_items", "Entries counted beneath the listed folder.",
+              f->items);
+  write_total("disks_home_partial",
+              "1 when the listed folder's totals are not whole (a folder past "
+              "the depth limit, unreadable or in the cloud, the entry limit, "
+              "a walk given up).",
+              f->partial != PARTIAL_NONE);
+  metrics_family("disks_home_walk_seconds",
+                 "Time the walk of the listed folder took.");
+  OUT_LIT("disks_home_walk_seconds");
+  metrics_seconds(w->scan_ms);
+
+  static int order[MAX_DIR_ENTRIES];
+  int k = pick_top(w, top, order);
+  if (!k) return;
+  metrics_family("disks_home_entry_bytes",
+                 "Size of an entry of the listed folder (a folder's: the "
+                 "files beneath it), for the entries largest on disk.");
+  for (int i = 0; i < k; i++) {
+    OUT_LIT("disks_home_entry_bytes{entry=");
+    metrics_label_value(w->list[order[i]].name);
+    OUT_LIT("}");
+    metrics_value(w->list[order[i]].bytes);
+  }
+  metrics_family("disks_home_entry_disk_bytes",
+                 "What an entry of the listed folder takes on the volume, for "
+                 "the entries largest on disk.");
+  for (int i = 0; i < k; i++) {
+    OUT_LIT("disks_home_entry_disk_bytes{entry=");
+    metrics_label_value(w->list[order[i]].name);
+    OUT_LIT("}");
+    metrics_value(w->list[order[i]].disk_bytes);
+  }
+}
+
+void action_metrics(const char *root, const char *sub_val, size_t sub_len,
+                    int top) {
+  static home_walk w;  // large: the paths and the records' pointers
+  int home = root[0] || sub_len;
+  // Everything that may refuse the request comes before the first byte.
+  if (home && home_walk_run(&w, root, sub_val, sub_len, 1) != HOME_OK) {
+    write_dirs_refusal(&w, root, sub_val);
+    home_walk_end(&w);
+    return;
+  }
+  // One pass over the drives: every figure of a drive comes from the same
+  // moment. The tables are too large for a thread's stack.
+  static mount_info table[MAX_MOUNTS];
+  static hung_drives hung;
+  static dead_drives dead;
+  hung.n = 0;
+  int n = collect_mounts(table, &hung, &dead);
+  if (n > 1) qsort(table, (size_t)n, sizeof table[0], mount_cmp);
+
+  metrics_header();
+  metrics_family("disks_info", "The version of plugin_disks and its platform; always 1.");
+  OUT_LIT("disks_info{version=\"" PLUGIN_VERSION "\",platform=");
+  metrics_label_value(storage_platform);
+  OUT_LIT("} 1\n");
+  write_drives(table, n, &dead);
+  if (home) {
+    write_home(&w, top);
+    home_walk_end(&w);
+  }
+}
