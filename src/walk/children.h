@@ -19,6 +19,7 @@ struct entry_child {
   uint64_t disk_bytes;  // what it takes on the volume
   uint16_t name_at;     // its name in the names room, NUL-terminated
   uint8_t is_dir;
+  uint32_t nth;         // its place among the folder's entries as walked
 };
 
 // The children kept for one listed folder, first to last.
@@ -34,6 +35,7 @@ struct child_slot {
   uint64_t bytes;
   uint64_t disk_bytes;
   int is_dir;
+  uint32_t nth;
   char name[NAME_MAX_BYTES + 1];
 };
 
@@ -51,12 +53,20 @@ int children_cmp(const child_slot *a, const child_slot *b);
 // Starts the ranking of the next listed folder.
 static inline void children_begin(children_rank *r) { r->n = 0; }
 
-// Weighs the child name (what was counted for it: bytes, disk_bytes) and
-// keeps it when it ranks among the first CHILDREN_MAX.
+// Weighs the child name, the folder's nth entry as walked (what was
+// counted for it: bytes, disk_bytes) and keeps it when it ranks among the
+// first CHILDREN_MAX.
 void children_offer(children_rank *r, const char *name, int is_dir,
-                    uint64_t bytes, uint64_t disk_bytes);
+                    uint64_t bytes, uint64_t disk_bytes, uint32_t nth);
 
 // Copies the ranking into out, first to last, for as many as their names
 // fit in its room: a child whose name does not fit ends the list there, so
 // the list is always the largest ones.
 void children_keep(const children_rank *r, entry_children *out);
+
+// The kept child that is the folder's nth entry as walked, or -1.
+int children_find(const entry_children *k, uint32_t nth);
+
+// Takes off each kept child what it gave up (given[i] for k->c[i]) once
+// the walk has ended, and ranks them again.
+void children_settle(entry_children *k, const uint64_t *given);

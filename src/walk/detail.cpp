@@ -33,6 +33,17 @@ void detail_begin_entry(detail_state *d, dir_entry *list, int index,
   d->entry = index < 0 ? LINKS_UNLISTED : (uint32_t)index;
   d->entry_name = name;
   children_begin(&d->ranking);
+  d->nth = CHILD_NONE;
+}
+
+// A file's holder in the hard-link table: the listed entry walked (9 bits)
+// and which of its children holds the file (the bits above), so that the
+// child too gives the file up when an entry whose name comes first takes
+// it; or LINKS_UNLISTED.
+static_assert(MAX_DIR_ENTRIES <= 512 && (int)MAX_SCAN_ENTRIES < (int)CHILD_NONE,
+              "a holder is 9 bits of entry and 22 of child");
+static uint32_t holder_of(const detail_state *d) {
+  return d->entry == LINKS_UNLISTED ? LINKS_UNLISTED : d->entry | d->nth << 9;
 }
 
 // What the file item, one name of a file that may have others, adds to
@@ -48,15 +59,18 @@ void detail_begin_entry(detail_state *d, dir_entry *list, int index,
 __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
                                                        const dir_item *item) {
   uint32_t *holder =
-      links_seen_check(&d->links, item->dev_id, item->file_id, d->entry);
+      links_seen_check(&d->links, item->dev_id, item->file_id, holder_of(d));
   if (!holder) return item->disk_size;
-  uint32_t h = *holder;
+  uint32_t h = *holder == LINKS_UNLISTED ? LINKS_UNLISTED : *holder & 511;
   if (h == d->entry || h == LINKS_UNLISTED ||
       strcmp(d->entry_name, d->list[h].name) >= 0)
     return 0;
   d->given[h] = add_sat(d->given[h], item->disk_size);
+  int kid = children_find(&d->children[h], *holder >> 9);
+  if (kid >= 0)
+    d->kid_given[h][kid] = add_sat(d->kid_given[h][kid], item->disk_size);
   d->folder.disk_bytes = sub_held(d->folder.disk_bytes, item->disk_size);
-  *holder = d->entry;
+  *holder = holder_of(d);
   return item->disk_size;
 }
 
@@ -141,8 +155,10 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s) {
 }
 
 void detail_settle(detail_state *d, dir_entry *list, int count) {
-  for (int i = 0; i < count; i++)
+  for (int i = 0; i < count; i++) {
     list[i].disk_bytes = sub_held(list[i].disk_bytes, d->given[i]);
+    children_settle(&d->children[list[i].children], d->kid_given[i]);
+  }
 }
 
 void detail_keep_children(detail_state *d, dir_entry *e, int index) {

@@ -26,6 +26,10 @@ struct detail_state {
   // taken off its disk_bytes once the walk has ended (detail_settle).
   uint64_t given[MAX_DIR_ENTRIES];
   children_rank ranking;       // the children of the entry being walked
+  uint32_t nth;                // which of them is being walked (CHILD_NONE:
+                               // the entry is a file)
+  // What each kept child of a listed record gave up, as its record did.
+  uint64_t kid_given[MAX_DIR_ENTRIES][CHILDREN_MAX];
   // Each listed record's children, at the record's place in the listing
   // (dir_entry::children): 1.2 KiB a record, touched only as records fill.
   entry_children children[MAX_DIR_ENTRIES];
@@ -71,11 +75,17 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s);
 // list[0..count), still in the walk's order, what it gave up.
 void detail_settle(detail_state *d, dir_entry *list, int count);
 
-// A child directly inside that entry was counted: bytes and disk_bytes
-// are what it added.
+// No child of an entry that is a file.
+enum { CHILD_NONE = 0x3fffff };
+// The walk of the entry's nth child (in the order walked) begins.
+static inline void detail_begin_child(detail_state *d, uint32_t nth) {
+  d->nth = nth;
+}
+// That child was counted: bytes and disk_bytes are what it added.
 static inline void detail_count_child(detail_state *d, const dir_item *item,
                                       uint64_t bytes, uint64_t disk_bytes) {
-  children_offer(&d->ranking, item->name, item->is_dir, bytes, disk_bytes);
+  children_offer(&d->ranking, item->name, item->is_dir, bytes, disk_bytes,
+                 d->nth);
 }
 // Keeps that entry's largest children for the listed record e, the
 // listing's record number index.

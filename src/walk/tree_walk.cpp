@@ -100,6 +100,7 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
     mark = detail_enter(d, name);
   }
   dir_item item;
+  uint32_t nth = 0;  // depth 1: the entries counted, as walked
   while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) {
       if (d && passed_link(&item)) detail_count_link(&it, &item, sum);
@@ -115,6 +116,7 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
     if (!item.is_dir) {
       sum->bytes = add_sat(sum->bytes, item.size);
       if (d) {
+        if (depth == 1) detail_begin_child(d, nth++);
         uint64_t disk0 = sum->disk_bytes;
         detail_count_file(d, &item, sum);
         if (depth == 1)
@@ -124,6 +126,7 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
     }
     uint64_t bytes0 = 0, disk0 = 0;
     if (d) {
+      if (depth == 1) detail_begin_child(d, nth++);
       bytes0 = sum->bytes;
       disk0 = sum->disk_bytes;
       detail_count_folder(&item, sum);

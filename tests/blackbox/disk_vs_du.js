@@ -5,7 +5,9 @@
 // For each listed folder below: every entry whose total is whole has the
 // disk_bytes that du -B1 -s gives for it when given every entry, in byte
 // order of their names (du counts a hard-linked file once, in the first
-// of its arguments that holds it); and the folder's disk total, when
+// of its arguments that holds it), and so has each of its children (the
+// largest entries directly inside it) that holds no hard-linked file; and
+// the folder's disk total, when
 // whole, is what du -B1 -s -c gives for every name in the folder, links
 // included (du counts a link's own blocks). A total that is not whole
 // must say why, with the reason given. And the same request without
@@ -101,6 +103,14 @@ for (const [name, sub, partial = {}, as] of listings) {
     if (e.partial !== null) return;
     if (BigInt(e.disk_bytes) !== each.sizes[i]) fail(`${label}: ${e.name} disk_bytes ${e.disk_bytes}, du ${each.sizes[i]}`);
     checked++;
+    for (const c of e.children || []) {
+      const p = path.join(e.path, c.name);
+      // A linked file counts where the walk met it first in its entry.
+      if (run(['find', p, '-type', 'f', '-links', '+1', '-print', '-quit'], as, { encoding: 'utf8' }).stdout) continue;
+      const got = du([p], as).total;
+      if (BigInt(c.disk_bytes) !== got) fail(`${label}: ${e.name}/${c.name} disk_bytes ${c.disk_bytes}, du ${got}`);
+      checked++;
+    }
   });
   // du too says when it could not read everything.
   const unreadable = Object.values(partial).includes('unreadable');
@@ -115,7 +125,7 @@ for (const [name, sub, partial = {}, as] of listings) {
   if (normaliseLive(withoutDetail(detailed)) !== normaliseLive(plain)) {
     fail(`${label}: the reply without detail=1 is not the detail reply less its fields\n    ${plain}\n    ${withoutDetail(detailed)}`);
   }
-  process.stdout.write(`ok    ${label}: ${checked} entries against du\n`);
+  process.stdout.write(`ok    ${label}: ${checked} entries and children against du\n`);
 }
 process.stdout.write(failed ? `${failed} failed\n` : 'all agree with du\n');
 process.exit(failed ? 1 : 0);

@@ -577,6 +577,18 @@ std::vector<detail_case> cases() {
         {"e:b", "disk_bytes", "0"},
         {"e:c", "disk_bytes", "0"},
         {"e:Shared", "disk_bytes", "1024"},
+        // The children that gave a file up say so too, ranked again.
+        {"e:zz", "children",
+         R"([{"name":"own","bytes":10,"disk_bytes":4096,"is_dir":false},)"
+         R"({"name":"copy","bytes":3000000,"disk_bytes":0,"is_dir":false}])"},
+        {"e:Media", "children", R"([{"name":"film","bytes":3000000,"disk_bytes":3002368,"is_dir":false}])"},
+        {"e:c", "children",
+         R"([{"name":"shared","bytes":200,"disk_bytes":0,"is_dir":false},)"
+         R"({"name":"x","bytes":100,"disk_bytes":0,"is_dir":false}])"},
+        {"e:b", "children", R"([{"name":"x","bytes":100,"disk_bytes":0,"is_dir":false}])"},
+        {"e:a", "children",
+         R"([{"name":"x","bytes":100,"disk_bytes":512,"is_dir":false},)"
+         R"({"name":"x2","bytes":100,"disk_bytes":0,"is_dir":false}])"},
         {"", "folder_disk_bytes", "3008000"},
         {"", "folder_partial", "null"}}},
       {"a file shared with an entry past the 512 listed goes there when its name comes first",
@@ -766,7 +778,7 @@ TEST(Children, KeepsTheFirstEightInRankOrder) {
     char name[16];
     snprintf(name, sizeof name, "n%03d", (i * 37) % 200);
     uint64_t bytes = (uint64_t)((i * 7) % 5), disk = (uint64_t)((i * 13) % 3);
-    children_offer(r, name, i % 2, bytes, disk);
+    children_offer(r, name, i % 2, bytes, disk, (uint32_t)i);
     char key[64];
     snprintf(key, sizeof key, "%020llu %020llu %d ",
              (unsigned long long)(UINT64_MAX - disk),
