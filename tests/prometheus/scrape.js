@@ -272,7 +272,11 @@ async function main() {
       `--storage.tsdb.path=${path.join(prom, 'data')}`,
       `--web.listen-address=127.0.0.1:${portP}`,
     ]);
-    await waitForPort(portA, 'lighttpd');
+    await waitForPort(portA, 'lighttpd').catch((e) => {
+      let log = '';
+      try { log = fs.readFileSync(path.join(work, 'lighttpd.log'), 'utf8'); } catch (x) { /* none */ }
+      throw new Error(`${e.message}\n${fs.readFileSync(path.join(work, 'lighttpd.out'), 'utf8')}${log}`);
+    });
     await waitForPort(portB, 'the host');
     await waitForPort(portP, 'prometheus');
 
