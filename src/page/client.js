@@ -336,7 +336,7 @@ function drawNote(d, listed) {
   var reason = partialOf(d.folder_partial), detail = d.folder_bytes != null, parts = [folderOf(d)];
   if (detail) {
     parts.push(atLeast(bytes(d.folder_bytes), reason), atLeast(bytes(d.folder_disk_bytes), reason) + ' on disk',
-      atLeast(count(d.folder_items), reason) + ' items');
+      atLeast(count(d.folder_items), reason) + (num(d.folder_items) === 1 ? ' item' : ' items'));
   }
   parts.push(bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes));
   parts.push(listed + ' entries');

@@ -106,7 +106,7 @@ function tipOf(x, isDir, m, now, parent) {
   if (typeof x.modified === 'string' && isFinite(Date.parse(x.modified))) {
     lines.push(['Last change ' + ago(x.modified, now) + ' (' + x.modified.replace('T', ' ').replace('Z', ' UTC') + ')']);
   }
-  if (isDir && x.items != null) lines.push([count(x.items) + ' items']);
+  if (isDir && x.items != null) lines.push([count(x.items) + (num(x.items) === 1 ? ' item' : ' items')]);
   if (reason) lines.push(['At least: ' + why(reason)]);
   return lines;
 }

@@ -111,6 +111,61 @@ for (const theme of ['light', 'dark']) {
       });
     }
 
+    it('what was added beyond the table of four columns meets AA contrast, on a phone and wide', async () => {
+      for (const width of [360, 1100]) {
+        const context = await browser.newContext({ viewport: { width, height: 900 }, reducedMotion: 'reduce' });
+        const page = await context.newPage();
+        await page.route(h.isAction('mounts'), (route) => h.json(route, DRIVES));
+        await page.goto(host.url + '/plugin_disks?theme=' + theme);
+        await ready(page);
+        await page.evaluate(() => { document.querySelector('.memfs').open = true; });
+        const got = await h.axeCounts(page);
+        assert.deepEqual(got.onNew, [], width + ' px');
+        // axe leaves the labels on striped (file) tiles undecided: each
+        // label's colour against every pixel of the tile behind it, drawn
+        // with the labels hidden.
+        await page.addStyleTag({ content: '.map .lbl{visibility:hidden}' });
+        const shot = (await page.locator('#dirMap').screenshot()).toString('base64');
+        await page.addStyleTag({ content: '.map .lbl{visibility:visible}' });
+        const worst = await page.evaluate(async (png) => {
+          const img = new Image();
+          img.src = 'data:image/png;base64,' + png;
+          await img.decode();
+          const c = document.createElement('canvas');
+          c.width = img.width; c.height = img.height;
+          const g = c.getContext('2d');
+          g.drawImage(img, 0, 0);
+          const lin = (v) => { v /= 255; return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; };
+          const lum = (r, gr, b) => 0.2126 * lin(r) + 0.7152 * lin(gr) + 0.0722 * lin(b);
+          const map = document.getElementById('dirMap').getBoundingClientRect();
+          let min = Infinity, labels = 0, at = '';
+          for (const span of document.querySelectorAll('#dirMap .lbl span')) {
+            const r = span.getBoundingClientRect();
+            if (!r.width || !r.height || getComputedStyle(span).display === 'none') continue;
+            labels++;
+            const [fr, fg, fb] = getComputedStyle(span).color.match(/\d+/g).map(Number);
+            const lf = lum(fr, fg, fb);
+            // Only what the tile shows of the label: inside its padding box.
+            const tile = span.closest('.tile'), t = tile.getBoundingClientRect(), cs = getComputedStyle(tile);
+            const left = Math.max(r.left, t.left + 1), right = Math.min(r.right, t.right - 1);
+            const top = Math.max(r.top, t.top + parseFloat(cs.borderTopWidth) + 1), bottom = Math.min(r.bottom, t.bottom - 1);
+            if (right - left < 1 || bottom - top < 1) continue;
+            const x0 = Math.round(left - map.left), y0 = Math.round(top - map.top);
+            const px = g.getImageData(x0, y0, Math.floor(right - left), Math.floor(bottom - top)).data;
+            for (let i = 0; i < px.length; i += 4) {
+              const lb = lum(px[i], px[i + 1], px[i + 2]);
+              const k = (Math.max(lf, lb) + 0.05) / (Math.min(lf, lb) + 0.05);
+              if (k < min) { min = k; at = tile.className + ' ' + tile.getAttribute('aria-label') + ' ' + px.slice(i, i + 3).join(','); }
+            }
+          }
+          return { min, labels, at };
+        }, shot);
+        assert.ok(worst.labels > 4, JSON.stringify(worst));
+        assert.ok(worst.min >= 4.5, width + ' px: a map label at ' + worst.min.toFixed(2) + ':1');
+        await context.close();
+      }
+    });
+
     it('framed in the hub at 320 and 360 px: the same', async () => {
       for (const width of [320, 360]) {
         const context = await browser.newContext({ viewport: { width, height: 780 }, reducedMotion: 'reduce' });
