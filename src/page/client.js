@@ -298,12 +298,15 @@ function drawRows(d) {
     if (ROOT === 'home' && e.is_dir === true && drillable(e.name)) {
       var nm = el('td', 'nm'), b = el('button', '', e.name), to = subOf(e.name);
       b.type = 'button';
+      b.title = e.name;
       nm.appendChild(b);
       tr.className = 'go';
       tr.appendChild(nm);
       tr.addEventListener('click', function () { go(to); });
     } else {
-      tr.appendChild(el('td', 'nm', e.name));
+      var cell = el('td', 'nm', e.name);
+      cell.title = e.name;
+      tr.appendChild(cell);
     }
     tr.appendChild(amountCell('num', bytes(e.bytes), reason, true));
     tr.appendChild(amountCell('num', bytes(e.disk_bytes), reason, false));
@@ -331,16 +334,16 @@ function drawRows(d) {
 }
 
 /* The note under the heading: the folder shown, its totals when the reply
-   has them (else the listed count, as older programs answer), the volume,
-   the time taken. */
+   has them (items: everything counted beneath it, at every level), the
+   volume, the entries listed (the table's rows), the time taken. */
 function drawNote(d, listed) {
   var reason = partialOf(d.folder_partial), detail = d.folder_bytes != null, parts = [folderOf(d)];
   if (detail) {
     parts.push(atLeast(bytes(d.folder_bytes), reason), atLeast(bytes(d.folder_disk_bytes), reason) + ' on disk',
-      atLeast(count(d.folder_items), reason) + ' entries');
+      atLeast(count(d.folder_items), reason) + (num(d.folder_items) === 1 ? ' item' : ' items'));
   }
   parts.push(bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes));
-  if (!detail) parts.push(listed + ' entries');
+  parts.push(listed + ' entries');
   parts.push(d.scan_ms + ' ms');
   if (d.truncated === true) parts.push('truncated');
   txt('dirNote', parts.join(DOT));
@@ -367,7 +370,9 @@ function drawLargest(d) {
   if (LARGEST.hidden) return;
   var now = replyTime(d), reason = partialOf(d.largest_partial);
   (LG_ALL ? list : list.slice(0, LG_FEW)).forEach(function (f) {
+    /* A name cut short on a narrow screen is whole on hover. */
     var tr = el('tr'), nm = el('td', 'nm', f.name), where = el('td', 'nm');
+    nm.title = f.name;
     var links = num(f.links);
     if (links > 1) {
       var tag = el('span', 'tag', 'linked \u00d7' + links);
@@ -379,10 +384,12 @@ function drawLargest(d) {
     if (typeof f.folder === 'string' && f.folder !== SUB && drillableSub(f.folder)) {
       var b = el('button', '', folderLabel(f.folder)), to = f.folder;
       b.type = 'button';
+      b.title = b.textContent;
       b.addEventListener('click', function () { go(to); });
       where.appendChild(b);
     } else {
       where.textContent = typeof f.folder === 'string' ? folderLabel(f.folder) : DASH;
+      where.title = where.textContent;
     }
     tr.appendChild(nm);
     tr.appendChild(where);

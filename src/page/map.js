@@ -106,7 +106,7 @@ function tipOf(x, isDir, m, now, parent) {
   if (typeof x.modified === 'string' && isFinite(Date.parse(x.modified))) {
     lines.push(['Last change ' + ago(x.modified, now) + ' (' + x.modified.replace('T', ' ').replace('Z', ' UTC') + ')']);
   }
-  if (isDir && x.items != null) lines.push([count(x.items) + ' items']);
+  if (isDir && x.items != null) lines.push([count(x.items) + (num(x.items) === 1 ? ' item' : ' items')]);
   if (reason) lines.push(['At least: ' + why(reason)]);
   return lines;
 }
@@ -165,7 +165,7 @@ function layout(d, W, H) {
   squarify(items, 0, 0, W, H).forEach(function (r) {
     var x = r.item, p = total > 0 ? x.v / total * 100 : 0;
     if (x.others) {
-      var t = tileFor('o', false, seen), what = x.n ? x.n + ' smaller item' + (x.n === 1 ? '' : 's') : 'entries not listed';
+      var t = tileFor('o', false, seen), what = x.n ? x.n + ' smaller item' + (x.n === 1 ? '' : 's') : 'items not listed';
       place(t, r, W, H, 'others', '', 'others', bytes(x.v), false);
       describe(t, null, '', 'Others: ' + what + ', ' + amount(x.v, '') + ', ' + share(p),
         [['Others', 'b'], [what], [amount(x.v, '')]]);

@@ -166,8 +166,8 @@ for (const theme of ['light', 'dark']) {
       // The note: the folder, its totals (partial: the deep tree), the volume.
       assert.equal(d.folder_partial, 'depth');
       assert.equal(await h.textOf(page, '#dirNote'), [d.root, GE + h.bytes(d.folder_bytes), GE + h.bytes(d.folder_disk_bytes) + ' on disk',
-        GE + d.folder_items.toLocaleString('en-US') + ' entries', h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes),
-        d.scan_ms + ' ms'].join(h.DOT) + ' (these totals are at least: ' + WHY.depth + ')');
+        GE + d.folder_items.toLocaleString('en-US') + ' items', h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes),
+        d.entries.length + ' entries', d.scan_ms + ' ms'].join(h.DOT) + ' (these totals are at least: ' + WHY.depth + ')');
       assert.equal(await page.getAttribute('#dirNote', 'title'), 'At least: ' + WHY.depth);
       h.assertNoRise(await h.axeCounts(page), theme, 'home');
       assert.deepEqual(errors, []);
@@ -189,8 +189,14 @@ for (const theme of ['light', 'dark']) {
       assert.deepEqual((await rowsText(page, '#rows')).map((r) => r[3]), ['79.9%', '20.1%']);
       // The volume's share stays as the plugin gives it.
       assert.deepEqual((await rowsText(page, '#rows')).map((r) => r[4]), d.entries.map((e) => e.pct.toFixed(1) + '%'));
-      assert.match(await h.textOf(page, '#dirNote'), new RegExp('^' + (d.root + '/media').replace(/[.*+?^${}()|[\]\\]/g, '\\$&') +
-        h.DOT + '5\\.0 MB' + h.DOT));
+      // Two rows listed, three items beneath (the film, the folder and its
+      // clip): "entries" counts the rows, "items" everything beneath.
+      assert.equal(d.folder_items, 3);
+      assert.equal(await h.textOf(page, '#dirNote'), [d.root + '/media', '5.0 MB', h.bytes(d.folder_disk_bytes) + ' on disk', '3 items',
+        h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes), '2 entries', d.scan_ms + ' ms'].join(h.DOT));
+      // The map's tip of the clips folder counts its one item the same way.
+      const tip = await page.locator('#dirMap .tile', { hasText: /^clips/ }).first().evaluate((t) => t._tip.map((l) => l[0]));
+      assert.ok(tip.includes('1 item') && !tip.some((l) => /entries/.test(l)), JSON.stringify(tip));
       h.assertNoRise(await h.axeCounts(page), theme, 'media');
       await context.close();
     });
@@ -399,8 +405,8 @@ describe('partial totals (intercepted replies)', () => {
       assert.deepEqual(cells[5], [GE + '12,345', at]);
       assert.deepEqual(await page.$$eval('#rows tr:nth-child(2) td', (tds) => tds.slice(1, 3).map((td) => [td.textContent, td.title])),
         [['10 B', ''], ['10 B', '']]);
-      assert.equal(await h.textOf(page, '#dirNote'), `/home/t${h.DOT}${GE}1.5 KB${h.DOT}${GE}1.5 KB on disk${h.DOT}${GE}2 entries${h.DOT}` +
-        `40.0 GB used of 100 GB${h.DOT}12 ms (these totals are at least: ${WHY[reason]})`);
+      assert.equal(await h.textOf(page, '#dirNote'), `/home/t${h.DOT}${GE}1.5 KB${h.DOT}${GE}1.5 KB on disk${h.DOT}${GE}2 items${h.DOT}` +
+        `40.0 GB used of 100 GB${h.DOT}2 entries${h.DOT}12 ms (these totals are at least: ${WHY[reason]})`);
       assert.equal(await h.textOf(page, '#lgPartial'), `Not every file below this folder was looked at (${WHY[reason]}), ` +
         'so larger files may be missing from this list.');
       assert.equal(await h.textOf(page, '#lgEmpty'), 'No files counted in this folder.');

@@ -88,7 +88,8 @@ describe('real plugin replies', () => {
     // The folder's own totals (the fixture is within every limit: whole).
     assert.equal(d.folder_partial, null);
     assert.equal(await h.textOf(page, '#dirNote'), [d.root, h.bytes(d.folder_bytes), h.bytes(d.folder_disk_bytes) + ' on disk',
-      d.folder_items + ' entries', h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes), d.scan_ms + ' ms'].join(h.DOT));
+      d.folder_items + ' items', h.bytes(d.root_used_bytes) + ' used of ' + h.bytes(d.root_total_bytes), d.entries.length + ' entries',
+      d.scan_ms + ' ms'].join(h.DOT));
     assert.deepEqual(await page.$$eval('#segRoot button', (bs) => bs.map((b) => b.className)), ['', 'on']);
     assert.equal(await page.$eval('#dirEmpty', (e) => e.className), 'muted hide');
     assert.deepEqual(errors, []);
