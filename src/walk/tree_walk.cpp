@@ -56,26 +56,22 @@ static void cut_at_cap(scan_state *state) {
 }
 
 // A folder one level past the depth limit, for the detail reply: not
-// counted, but opened to tell whether it held anything left uncounted
-// (and what the folder itself takes).
-static void look_past_depth(scan_state *state, const dir_iter *parent,
-                            const char *name, tree_sum *sum) {
+// counted, and not listed either. Whatever it holds lies past the limit,
+// so it is taken as holding something: telling an empty folder from a
+// full one would cost a listing (and a look at its first entry) per
+// folder, and a real home has thousands of them, in toolchain and
+// package trees that are partial anyway. The folder itself is an entry
+// of its parent: its own blocks and time still count.
+static void look_past_depth(const dir_iter *parent, const char *name,
+                            tree_sum *sum) {
   dir_iter it;
   if (!storage_dir_open(&it, parent, name, NULL)) {
     note_partial(sum, PARTIAL_UNREADABLE);
     return;
   }
   detail_count_self(&it, sum);
-  dir_item item;
-  while (storage_dir_next(&it, &item) && walk_step(state))
-    if (!skip_entry(&item)) {
-      note_partial(sum, PARTIAL_DEPTH);
-      break;
-    }
-  // A listing that broke off may have held something.
-  if (it.failed) note_partial(sum, PARTIAL_UNREADABLE);
-  if (state->truncated) note_partial(sum, state->cut);
   storage_dir_close(&it);
+  note_partial(sum, PARTIAL_DEPTH);
 }
 
 void sum_tree(int depth, scan_state *state, const dir_iter *parent,
@@ -86,7 +82,7 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
     return;
   }
   if (depth > MAX_DEPTH) {
-    if (d) look_past_depth(state, parent, name, sum);
+    if (d) look_past_depth(parent, name, sum);
     return;
   }
   dir_iter it;

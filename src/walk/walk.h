@@ -11,7 +11,7 @@
 // one a total shows when several apply.
 enum {
   PARTIAL_NONE = 0,
-  PARTIAL_DEPTH = 1,       // a folder at the depth limit held entries
+  PARTIAL_DEPTH = 1,       // the walk met a folder past the depth limit
   PARTIAL_CLOUD = 2,       // a cloud folder was not entered
   PARTIAL_UNREADABLE = 3,  // a folder could not be listed
   PARTIAL_ENTRY_CAP = 4,   // the walk stopped at MAX_SCAN_ENTRIES

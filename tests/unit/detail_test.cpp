@@ -250,7 +250,7 @@ std::vector<detail_case> cases() {
         {"", "folder_items", "120000"},
         {"", "folder_partial", "\"entry_cap\""},
         {"", "largest_partial", "\"entry_cap\""}}},
-      {"the depth limit: partial where a folder past it held entries",
+      {"the depth limit: partial where the walk met a folder past it, empty or not",
        [] {
          // l1/l2/.../l9, a file in each: l9's is past the limit.
          int p = fake_add(-1, "l1", 0, 1);
@@ -259,16 +259,24 @@ std::vector<detail_case> cases() {
            p = fake_add(p, ("l" + std::to_string(level)).c_str(), 0, 1);
            add_file(p, "f", 1, 0);
          }
-         // m1/.../m9 with m9 empty: whole.
+         // m1/.../m9 with m9 empty: past the limit all the same, never
+         // listed.
          p = fake_add(-1, "m1", 0, 1);
          for (int level = 2; level <= 9; level++)
            p = fake_add(p, ("m" + std::to_string(level)).c_str(), 0, 1);
+         // n1/.../n8: no folder past the limit, whole.
+         p = fake_add(-1, "n1", 0, 1);
+         for (int level = 2; level <= 8; level++)
+           p = fake_add(p, ("n" + std::to_string(level)).c_str(), 0, 1);
+         add_file(p, "f", 1, 0);
        },
        {{"e:l1", "partial", "\"depth\""},
         {"e:l1", "bytes", "8"},
         {"e:l1", "items", "16"},
-        {"e:m1", "partial", "null"},
+        {"e:m1", "partial", "\"depth\""},
         {"e:m1", "items", "8"},
+        {"e:n1", "partial", "null"},
+        {"e:n1", "items", "8"},
         {"", "truncated", "false"},
         {"", "folder_partial", "\"depth\""},
         {"", "largest_partial", "\"depth\""}}},
@@ -473,8 +481,8 @@ std::vector<detail_case> cases() {
          add_file(broken, "b", 20, 24);
          fake.nodes[broken].list_fails = 1;
          fake.nodes[broken].list_fails_after = 1;
-         // l1/.../l9, l9 one level past the depth limit: its listing
-         // breaks off before it tells whether it holds anything.
+         // l1/.../l9, l9 one level past the depth limit: never listed,
+         // so its broken listing is never met.
          int p = fake_add(-1, "l1", 0, 1);
          for (int level = 2; level <= 9; level++)
            p = fake_add(p, ("l" + std::to_string(level)).c_str(), 0, 1);
@@ -484,7 +492,7 @@ std::vector<detail_case> cases() {
        {{"e:broken", "partial", "\"unreadable\""},
         {"e:broken", "bytes", "10"},
         {"e:broken", "items", "1"},
-        {"e:l1", "partial", "\"unreadable\""},
+        {"e:l1", "partial", "\"depth\""},
         {"e:whole", "partial", "null"},
         {"", "truncated", "false"},
         {"", "folder_partial", "\"unreadable\""},
