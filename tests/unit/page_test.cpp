@@ -101,10 +101,13 @@ TEST(Page, PureAsciiWithLineFeedsOnly) {
   EXPECT_EQ(bad, 0u);
 }
 
-TEST(Page, AboutFiftyKilobytes) {
+// One fixed text of a known size: the folder map and the narrow-screen
+// rows took it past 55 KB; a page that grew or shrank much more has
+// lost or doubled a piece.
+TEST(Page, AboutSixtyKilobytes) {
   std::string page = page_bytes(0);
-  EXPECT_GT(page.size(), 45000u);
-  EXPECT_LT(page.size(), 55000u);
+  EXPECT_GT(page.size(), 50000u);
+  EXPECT_LT(page.size(), 62000u);
 }
 
 // The About card names what the two builds call, and no build that does
