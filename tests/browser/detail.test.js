@@ -59,31 +59,8 @@ after(async () => {
   fs.rmSync(home, { recursive: true, force: true });
 });
 
-// Opens the dashboard of the test home (drives served as in the axe
-// baseline); `reply(sub, test)` is the last folders reply the page received
-// for that folder (once one passes test).
-async function open(theme, query = '') {
-  const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce' });
-  const page = await context.newPage();
-  const errors = [];
-  page.on('pageerror', (e) => errors.push(e.message));
-  await page.route(h.isAction('mounts'), (route) => h.json(route, h.AXE_DRIVES));
-  const log = h.logRequests(page);
-  const replies = {};
-  page.on('response', async (r) => {
-    if (h.actionOf(r.url()) !== 'dirs') return;
-    const u = new URL(r.url());
-    if (u.searchParams.get('root') !== 'home') return;
-    try { replies[u.searchParams.get('sub') || ''] = await r.json(); } catch (e) { /* not JSON */ }
-  });
-  await page.goto(host.url + '/plugin_disks?theme=' + theme + query);
-  await shows(page, '');
-  const reply = async (sub = '', test = () => true) => {
-    for (let i = 0; i < 400 && !(replies[sub] && test(replies[sub])); i++) await new Promise((r) => setTimeout(r, 25));
-    return replies[sub];
-  };
-  return { context, page, errors, log, reply };
-}
+// Opens the dashboard of the test home: see helpers.openDashboard.
+const open = (theme, query) => h.openDashboard(browser, host, shows, theme, query);
 
 // Waits until the table and the card show the folder sub.
 async function shows(target, sub) {

@@ -198,8 +198,35 @@ function bytes(n) {
   return (u === 0 || v >= 100 ? v.toFixed(0) : v.toFixed(1)) + ' ' + units[u];
 }
 
+// Opens the dashboard of host's test home in a new context of browser
+// (drives served as in the axe baseline) and waits until shows(page, '')
+// returns. `reply(sub, test)` is the last folders reply the page received
+// for that folder (once one passes test).
+async function openDashboard(browser, host, shows, theme, query = '', viewport = { width: 1100, height: 900 }) {
+  const context = await browser.newContext({ viewport, reducedMotion: 'reduce' });
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  await page.route(isAction('mounts'), (route) => json(route, AXE_DRIVES));
+  const log = logRequests(page);
+  const replies = {};
+  page.on('response', async (r) => {
+    if (actionOf(r.url()) !== 'dirs') return;
+    const u = new URL(r.url());
+    if (u.searchParams.get('root') !== 'home') return;
+    try { replies[u.searchParams.get('sub') || ''] = await r.json(); } catch (e) { /* not JSON */ }
+  });
+  await page.goto(host.url + '/plugin_disks?theme=' + theme + query);
+  await shows(page, '');
+  const reply = async (sub = '', test = () => true) => {
+    for (let i = 0; i < 400 && !(replies[sub] && test(replies[sub])); i++) await new Promise((r) => setTimeout(r, 25));
+    return replies[sub];
+  };
+  return { context, page, errors, log, reply };
+}
+
 module.exports = {
   REPO, HOST_URL, HOME_FIXTURE, PLUGIN, DOT, DASH, launch, startHost, waitFor, textOf, waitText,
   actionOf, isAction, logRequests, INSTRUMENT, fetchCount, drive, mountsReply, entry, dirsReply, json,
-  serveReplies, bytes, AXE_BASELINE, AXE_DRIVES, axeCounts, assertNoRise,
+  serveReplies, bytes, AXE_BASELINE, AXE_DRIVES, axeCounts, assertNoRise, openDashboard,
 };
