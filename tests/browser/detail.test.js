@@ -51,6 +51,8 @@ before(async () => {
   fs.utimesSync(path.join(home, 'old'), new Date(OLD), new Date(OLD));
   put('deep/1/2/3/4/5/6/7/8/9/10/far.bin', 3 * MB, true);  // beyond the depth limit
   fs.mkdirSync(path.join(home, 'empty-folder'));
+  // More files than the card shows at first (a linked file is one of them).
+  for (let i = 1; i <= 8; i++) put(`notes/n${i}.txt`, 1000 * i, true);
   host = await h.startHost(['--plugin', h.PLUGIN, '--home', home]);
 });
 after(async () => {
