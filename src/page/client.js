@@ -416,7 +416,7 @@ $('lgMore').addEventListener('click', function () {
    the web server's snippet as the package ships it sets USERPROFILE empty. */
 var NO_HOME = 'this root does not exist on this node';
 function homeHint(d) {
-  return d.error === 'root_unavailable' && d.requested === 'home' && d.message === NO_HOME
+  return !!d && d.error === 'root_unavailable' && d.requested === 'home' && d.message === NO_HOME
     ? ' Set the home folder (USERPROFILE) in the web server\'s snippet for plugin_disks, then reload the server.'
     : '';
 }

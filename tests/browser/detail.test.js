@@ -54,6 +54,8 @@ before(async () => {
   // (a file's ten names are one row).
   for (let i = 1; i <= 8; i++) put(`deep/part-${i}.bin`, i * 8 * KB, true);
   fs.mkdirSync(path.join(home, 'empty-folder'));
+  // More files than the card shows at first (a linked file is one of them).
+  for (let i = 1; i <= 8; i++) put(`notes/n${i}.txt`, 1000 * i, true);
   host = await h.startHost(['--plugin', h.PLUGIN, '--home', home]);
 });
 after(async () => {
