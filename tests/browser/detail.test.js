@@ -27,17 +27,7 @@ const WHY = {
 const GE = '\u2265 ';
 
 let browser, host, home;
-function put(rel, size, data) {
-  const file = path.join(home, rel);
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  if (data) {
-    fs.writeFileSync(file, Buffer.alloc(size, 7));
-  } else {
-    fs.writeFileSync(file, '');
-    fs.truncateSync(file, size);
-  }
-  return file;
-}
+const put = (rel, size, data) => h.putFile(home, rel, size, data);
 before(async () => {
   browser = await h.launch();
   home = fs.mkdtempSync(path.join(process.env.BROWSER_TMP || os.tmpdir(), 'detail-home-'));

@@ -3,6 +3,7 @@
 // never depends on the page's timers, which the clock tests replace).
 'use strict';
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
 const { chromium } = require('playwright-core');
@@ -225,8 +226,23 @@ async function openDashboard(browser, host, shows, theme, query = '', viewport =
   return { context, page, errors, log, reply };
 }
 
+// Writes the file rel below home, its folders made: size bytes of data,
+// or (data false) a sparse file of that size that takes nothing on disk.
+// Returns its path.
+function putFile(home, rel, size, data) {
+  const file = path.join(home, rel);
+  fs.mkdirSync(path.dirname(file), { recursive: true });
+  if (data) {
+    fs.writeFileSync(file, Buffer.alloc(size, 7));
+  } else {
+    fs.writeFileSync(file, '');
+    fs.truncateSync(file, size);
+  }
+  return file;
+}
+
 module.exports = {
   REPO, HOST_URL, HOME_FIXTURE, PLUGIN, DOT, DASH, launch, startHost, waitFor, textOf, waitText,
   actionOf, isAction, logRequests, INSTRUMENT, fetchCount, drive, mountsReply, entry, dirsReply, json,
-  serveReplies, bytes, AXE_BASELINE, AXE_DRIVES, axeCounts, assertNoRise, openDashboard,
+  serveReplies, bytes, AXE_BASELINE, AXE_DRIVES, axeCounts, assertNoRise, openDashboard, putFile,
 };

@@ -16,17 +16,7 @@ const KB = 1024;
 const MB = 1024 * KB;
 
 let browser, host, home;
-function put(rel, size, data) {
-  const file = path.join(home, rel);
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  if (data) {
-    fs.writeFileSync(file, Buffer.alloc(size, 7));
-  } else {
-    fs.writeFileSync(file, '');
-    fs.truncateSync(file, size);
-  }
-  return file;
-}
+const put = (rel, size, data) => h.putFile(home, rel, size, data);
 before(async () => {
   browser = await h.launch();
   home = fs.mkdtempSync(path.join(process.env.BROWSER_TMP || os.tmpdir(), 'map-home-'));
