@@ -10,6 +10,7 @@
 
 #include "front/gate.h"
 #include "front/route.h"
+#include "front/dispatch.h"
 #include "json/actions.h"
 #include "page/page.h"
 #include "plugin.h"

@@ -11,3 +11,8 @@ int get_query_val(const char *qs, const char *name, char *buf, size_t cap);
 // bytes a %00 put into the value (so a caller can tell one was there).
 int get_query_val_len(const char *qs, const char *name, char *buf, size_t cap,
                       size_t *len);
+// The count parameter name asks for: its whole value, decoded, must be
+// decimal digits (any number of them, leading zeros too); a number above
+// max gives max. An absent or empty value, or any other byte in it (a
+// sign, a space, a %00), gives fallback.
+int get_query_count(const char *qs, const char *name, int max, int fallback);

@@ -1,11 +1,11 @@
-// The JSON API: dispatch and the three actions.
+// The JSON API: the three actions (dispatched by front/dispatch.h).
 #pragma once
 
 #include <stddef.h>
 
-// Answers one JSON request for the raw query string qs. Returns 0.
-int mode_json(const char *qs);
-
+// The refusal of an action that is not the JSON API's: action is the
+// decoded value asked for.
+void write_unknown_action(const char *action);
 // Each writes one complete reply. stamp is the request's response stamp.
 void action_info(const char *stamp);
 void action_mounts(const char *stamp);

@@ -3,23 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "json/dirs.h"
-#include "json/mounts.h"
-#include "json/writer.h"
+#include "drives/drives.h"
 #include "metrics/text_format.h"
 #include "plugin.h"
+#include "reply/bytes.h"
 #include "storage/storage.h"
-#include "walk/home_walk.h"
-
-int metrics_top(const char *val) {
-  if (!val[0]) return METRICS_TOP_DEFAULT;
-  int n = 0;
-  for (const char *p = val; *p; p++) {
-    if (*p < '0' || *p > '9') return METRICS_TOP_DEFAULT;
-    if (n <= MAX_DIR_ENTRIES) n = n * 10 + (*p - '0');
-  }
-  return n < MAX_DIR_ENTRIES ? n : MAX_DIR_ENTRIES;
-}
 
 static void out_name(const char *name) { out_bytes(name, strlen(name)); }
 
@@ -68,17 +56,50 @@ static uint64_t figure_of(const mount_info *m, int figure) {
   }
 }
 
+// Whether the labels of drive a and drive b are the same series: two
+// mount points that differ only in bytes that are not UTF-8 give the same
+// label values once repaired.
+static int same_labels(const char *dev_a, const char *fs_a, const char *mnt_a,
+                       const char *dev_b, const char *fs_b, const char *mnt_b) {
+  return metrics_label_equal(mnt_a, mnt_b) && metrics_label_equal(dev_a, dev_b) &&
+         metrics_label_equal(fs_a, fs_b);
+}
+
+// Which drives get series: each listed drive (t, n of them, in the reply's
+// order) and then each drive that did not answer, unless an earlier one
+// gives the same labels. One series may have one value, so the earlier
+// one, the larger, is kept and the later left out. Into keep (n + dead->n).
+static void pick_drives(const mount_info *t, int n, const dead_drives *dead,
+                        unsigned char *keep) {
+  for (int i = 0; i < n + dead->n; i++) {
+    const char *dev = i < n ? t[i].device : dead->drive[i - n].device;
+    const char *fs = i < n ? t[i].fstype : dead->drive[i - n].fstype;
+    const char *mnt = i < n ? t[i].mount : dead->drive[i - n].mount;
+    keep[i] = 1;
+    for (int j = 0; j < i && keep[i]; j++) {
+      if (!keep[j]) continue;
+      if (j < n)
+        keep[i] = !same_labels(dev, fs, mnt, t[j].device, t[j].fstype, t[j].mount);
+      else
+        keep[i] = !same_labels(dev, fs, mnt, dead->drive[j - n].device,
+                               dead->drive[j - n].fstype, dead->drive[j - n].mount);
+    }
+  }
+}
+
 // Families are written whole, one after another: the format wants every
 // sample of a family together. A family without a sample is left out.
 static void write_drives(const mount_info *t, int n, const dead_drives *dead) {
+  static unsigned char keep[MAX_MOUNTS + MAX_HUNG];
+  pick_drives(t, n, dead, keep);
   for (const drive_family &f : drive_families) {
     int inodes_only = f.figure == FILES || f.figure == FILES_FREE;
     int samples = 0;
-    for (int i = 0; i < n; i++) samples += !inodes_only || t[i].has_inodes;
+    for (int i = 0; i < n; i++) samples += keep[i] && (!inodes_only || t[i].has_inodes);
     if (!samples) continue;
     metrics_family(f.name, f.help);
     for (int i = 0; i < n; i++) {
-      if (inodes_only && !t[i].has_inodes) continue;
+      if (!keep[i] || (inodes_only && !t[i].has_inodes)) continue;
       out_name(f.name);
       drive_labels(t[i].device, t[i].fstype, t[i].mount);
       metrics_value(figure_of(&t[i], f.figure));
@@ -90,11 +111,13 @@ static void write_drives(const mount_info *t, int n, const dead_drives *dead) {
                  "or is still stuck since an earlier request (it then has no "
                  "other series), 0 when it answered.");
   for (int i = 0; i < n; i++) {
+    if (!keep[i]) continue;
     OUT_LIT("disks_filesystem_device_error");
     drive_labels(t[i].device, t[i].fstype, t[i].mount);
     metrics_value(0);
   }
   for (int i = 0; i < dead->n; i++) {
+    if (!keep[n + i]) continue;
     const dead_drive *d = &dead->drive[i];
     OUT_LIT("disks_filesystem_device_error");
     drive_labels(d->device, d->fstype, d->mount);
@@ -182,16 +205,7 @@ static void write_home(const home_walk *w, int top) {
   }
 }
 
-void action_metrics(const char *root, const char *sub_val, size_t sub_len,
-                    int top) {
-  static home_walk w;  // large: the paths and the records' pointers
-  int home = root[0] || sub_len;
-  // Everything that may refuse the request comes before the first byte.
-  if (home && home_walk_run(&w, root, sub_val, sub_len, 1) != HOME_OK) {
-    write_dirs_refusal(&w, root, sub_val);
-    home_walk_end(&w);
-    return;
-  }
+void metrics_reply(const home_walk *w, int top) {
   // One pass over the drives: every figure of a drive comes from the same
   // moment. The tables are too large for a thread's stack.
   static mount_info table[MAX_MOUNTS];
@@ -207,8 +221,5 @@ void action_metrics(const char *root, const char *sub_val, size_t sub_len,
   metrics_label_value(storage_platform);
   OUT_LIT("} 1\n");
   write_drives(table, n, &dead);
-  if (home) {
-    write_home(&w, top);
-    home_walk_end(&w);
-  }
+  if (w) write_home(w, top);
 }

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "json/writer.h"
+#include "reply/bytes.h"
 
 void metrics_header(void) {
   OUT_LIT("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"

@@ -1,6 +1,6 @@
 #include "page/page.h"
 
-#include "json/writer.h"
+#include "reply/bytes.h"
 #include "page/assets.h"
 
 // The header block: the only piece that is not a file (its lines end in

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "front/sub_path.h"
+#include "walk/sub_path.h"
 
 // home, the separator and sub with each '/' turned into the separator,
 // into buf (capacity cap). Returns 1, or 0 when it does not fit.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "front/dispatch.h"
 #include "json/actions.h"
 #include "walk/walk.h"
 #include "walk/children.h"

@@ -8,7 +8,7 @@
 #include "json/actions.h"
 #include "walk/walk.h"
 #include "plugin.h"
-#include "json/mounts.h"
+#include "drives/drives.h"
 #include "storage/below_rights.h"
 #include "storage/fake.h"
 

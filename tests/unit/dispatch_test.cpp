@@ -5,6 +5,7 @@
 #include <string>
 
 #include "capture.h"
+#include "front/dispatch.h"
 #include "json/actions.h"
 #include "storage/fake.h"
 

@@ -2,10 +2,13 @@
 
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "capture.h"
+#include "front/dispatch.h"
+#include "front/query.h"
 #include "json/actions.h"
 #include "metrics/metrics.h"
 #include "metrics/text_format.h"
@@ -165,6 +168,46 @@ TEST_F(Metrics, SameFiguresAsTheMountsReply) {
   EXPECT_EQ(drive_series + 1, samples.size());
 }
 
+// Mount points that differ only in bytes that are not UTF-8 give the same
+// labels: one series each, the larger drive's; a drive that did not
+// answer with the labels of a listed one adds no second device_error.
+TEST_F(Metrics, DrivesWithTheSameLabelsGiveOneSeries) {
+  struct row {
+    const char *mount;
+    uint64_t total;
+    int hangs;
+  } rows[] = {
+      {"/x/a\xff", 1000, 0}, {"/x/a\xfe", 5000, 0}, {"/x/b", 700, 0},
+      {"/x/a\xfd", 900, 1},  {"/x/c\xff", 100, 1},  {"/x/c\xfe", 100, 1},
+  };
+  uint64_t dev = 1;
+  for (const row &r : rows) {
+    fake_drive *d = fake_add_drive(DRIVE_MOUNT_TABLE, "srv:/x", r.mount, r.total, 10, 10);
+    snprintf(d->row.fstype, sizeof d->row.fstype, "nfs");
+    d->row.dev_id = dev++;
+    d->hangs = r.hangs;
+  }
+  std::string body = body_of(reply_for("action=metrics"));
+  auto samples = samples_of(body);
+  const std::string a = "{device=\"srv:/x\",fstype=\"nfs\",mountpoint=\"/x/a\xEF\xBF\xBD\"}";
+  const std::string b = "{device=\"srv:/x\",fstype=\"nfs\",mountpoint=\"/x/b\"}";
+  const std::string c = "{device=\"srv:/x\",fstype=\"nfs\",mountpoint=\"/x/c\xEF\xBF\xBD\"}";
+  EXPECT_EQ("5000", samples["disks_filesystem_size_bytes" + a]);
+  EXPECT_EQ("700", samples["disks_filesystem_size_bytes" + b]);
+  EXPECT_EQ("0", samples["disks_filesystem_device_error" + a]);
+  EXPECT_EQ("1", samples["disks_filesystem_device_error" + c]);
+  // Each series once: no line of the reply repeats the labels of another.
+  std::map<std::string, int> seen;
+  std::istringstream lines(body);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    EXPECT_EQ(1, ++seen[line.substr(0, line.rfind(' '))]) << line;
+  }
+  // disks_info; size, free, avail and readonly of a and b; device_error of
+  // a, b and c.
+  EXPECT_EQ(12u, seen.size());
+}
+
 TEST_F(Metrics, NoDrivesNoDriveFamilies) {
   fake.drive_list_fails = 1;
   EXPECT_EQ(std::vector<std::string>{"disks_info"},
@@ -215,16 +258,24 @@ TEST(MetricsLabels, EqualWhenTheyWriteTheSame) {
     EXPECT_EQ(r.equal, metrics_label_equal(r.a, r.b)) << r.a << " / " << r.b;
 }
 
+// The whole value is decoded before it is judged, whatever its length.
 TEST(MetricsTop, Parsed) {
   struct row {
-    const char *val;
+    const char *qs;
     int top;
   } rows[] = {
-      {"", 20},   {"0", 0},     {"1", 1},    {"20", 20},          {"0512", 512},
-      {"512", 512}, {"513", 512}, {"99999999999999", 512},  {"-1", 20},
-      {"+5", 20}, {" 5", 20},   {"5 ", 20},  {"1e3", 20},         {"x", 20},
+      {"action=metrics", 20},       {"top=", 20},          {"top=0", 0},
+      {"top=1", 1},                 {"top=20", 20},        {"top=0512", 512},
+      {"top=512", 512},             {"top=513", 512},      {"top=99999999999999", 512},
+      {"top=000000000000000512", 512},  {"top=00000000000000000000000000007", 7},
+      {"top=-1", 20},               {"top=+5", 20},        {"top=%205", 20},
+      {"top=5%20", 20},             {"top=1e3", 20},       {"top=x", 20},
+      {"top=2%00x", 20},            {"top=2%00", 20},      {"top=%35", 5},
+      {"top=1%3", 20},              {"top=7&top=9", 7},    {"a=1&top=12&b=2", 12},
   };
-  for (const row &r : rows) EXPECT_EQ(r.top, metrics_top(r.val)) << r.val;
+  for (const row &r : rows)
+    EXPECT_EQ(r.top, get_query_count(r.qs, "top", MAX_DIR_ENTRIES, METRICS_TOP_DEFAULT))
+        << r.qs;
 }
 
 // A tree whose entries differ in size and in what they take on disk.

@@ -5,7 +5,7 @@
 
 #include "capture.h"
 #include "json/actions.h"
-#include "json/mounts.h"
+#include "drives/drives.h"
 #include "storage/fake.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "front/query.h"
-#include "front/sub_path.h"
+#include "walk/sub_path.h"
 #include "plugin.h"
 
 namespace {

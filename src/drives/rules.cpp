@@ -26,7 +26,7 @@
 
 #include <string.h>
 
-#include "json/mounts.h"
+#include "drives/drives.h"
 
 static const char *const pseudo_types[] = {
     "autofs", "proc",      "subfs",  "debugfs",    "devpts",

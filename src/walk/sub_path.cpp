@@ -1,4 +1,4 @@
-#include "front/sub_path.h"
+#include "walk/sub_path.h"
 
 #include <string.h>
 

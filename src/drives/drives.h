@@ -1,4 +1,6 @@
-// Drive tables for the mounts action.
+// The drive list as every reply that shows drives sees it: which drives
+// are listed (rules.cpp) and their figures, asked of each drive once
+// (collect.cpp). The replies (JSON, metrics) only write it.
 #pragma once
 
 #include <stdint.h>
@@ -58,7 +60,7 @@ int collect_mounts(mount_info *table, hung_drives *hung,
 // Larger total first; equal totals by mount, bytewise ascending.
 int mount_cmp(const void *a, const void *b);
 
-// ---- listing rules (mount_rules.cpp) ---------------------------------
+// ---- listing rules (rules.cpp) ----------------------------------------
 
 // Whether a row of the drive list may be listed, judged before its sizes
 // are asked for.

@@ -1,12 +1,30 @@
-#include <stdlib.h>
+#include "front/dispatch.h"
+
 #include <string.h>
 
 #include "front/query.h"
 #include "json/actions.h"
+#include "json/dirs.h"
 #include "json/writer.h"
 #include "metrics/metrics.h"
 #include "plugin.h"
-#include "storage/storage.h"
+#include "walk/home_walk.h"
+
+// The metrics reply: the drives and, with root or sub given, the listed
+// folder of the detail walk. A folder that is refused gets the dirs
+// action's JSON refusal, decided before the first byte.
+static void action_metrics(const char *root, const char *sub_val,
+                           size_t sub_len, int top) {
+  static home_walk w;  // large: the paths and the records' pointers
+  int home = root[0] || sub_len;
+  if (home && home_walk_run(&w, root, sub_val, sub_len, 1) != HOME_OK) {
+    write_dirs_refusal(&w, root, sub_val);
+    home_walk_end(&w);
+    return;
+  }
+  metrics_reply(home ? &w : nullptr, top);
+  if (home) home_walk_end(&w);
+}
 
 // Dispatch: an empty action means "mounts"; an unknown one is refused
 // before the clock or any storage is touched.
@@ -26,21 +44,17 @@ int mode_json(const char *qs) {
   size_t detail_len;
   get_query_val_len(qs, "detail", detail, sizeof detail, &detail_len);
   int want_detail = detail_len == 1 && detail[0] == '1';
-  // Entries of the metrics reply: a few digits (more are cut, and any
-  // number past the limit means the limit).
-  char top[16];
-  get_query_val(qs, "top", top, sizeof top);
   if (!action[0]) {
     copy_str(action, sizeof action, "mounts");
   } else if (strcmp(action, "mounts") != 0 && strcmp(action, "dirs") != 0 &&
              strcmp(action, "info") != 0 && strcmp(action, "metrics") != 0) {
-    // The list of actions is the JSON API's: metrics, a reply in another
-    // format, is not among them here nor in the info reply.
-    json_header();
-    OUT_LIT("{\"ok\":false,\"error\":\"unknown_action\","
-            "\"supported\":[\"mounts\",\"dirs\",\"info\"],\"requested\":");
-    json_str(action);
-    OUT_LIT("}\n");
+    write_unknown_action(action);
+    return 0;
+  }
+  if (strcmp(action, "metrics") == 0) {
+    action_metrics(root, sub, sub_len,
+                   get_query_count(qs, "top", MAX_DIR_ENTRIES,
+                                   METRICS_TOP_DEFAULT));
     return 0;
   }
   char stamp[STAMP_CAP];
@@ -49,28 +63,7 @@ int mode_json(const char *qs) {
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
     action_dirs(root, sub, sub_len, stamp, want_detail);
-  else if (strcmp(action, "metrics") == 0)
-    action_metrics(root, sub, sub_len, metrics_top(top));
   else
     action_mounts(stamp);
   return 0;
-}
-
-void action_info(const char *stamp) {
-  const char *node_pwd = getenv("ZEM_PASSWORD");
-  json_header();
-  OUT_LIT("{\"ok\":true,\"action\":\"info\",\"plugin\":\"" PLUGIN_NAME
-          "\",\"version\":\"" PLUGIN_VERSION "\",\"platform\":");
-  json_str(storage_platform);
-  out_fmt(",\"pid\":%ld,\"utc\":", storage_pid());
-  json_str(stamp);
-  OUT_LIT(",\"node_auth\":");
-  if (node_pwd && *node_pwd)
-    OUT_LIT("true");
-  else
-    OUT_LIT("false");
-  out_fmt(",\"supported\":[\"mounts\",\"dirs\",\"info\"],\"zero_network\":true,"
-          "\"allowed_roots\":[\"workspace\",\"home\"],\"max_depth\":%d"
-          ",\"max_scan_entries\":%d}\n",
-          MAX_DEPTH, MAX_SCAN_ENTRIES);
 }
