@@ -316,10 +316,8 @@ int storage_dir_next(dir_iter *it, dir_item *item) {
 // As on Windows: the listing's entry told the folder's own facts.
 int storage_dir_self(const dir_iter *, dir_item *) { return 0; }
 
-// As on Windows: the listing's entry told it.
-uint64_t storage_link_disk(const dir_iter *, const dir_item *item) {
-  return item->disk_size;
-}
+// As on Windows: the listing's entry told them.
+void storage_link_facts(const dir_iter *, dir_item *) {}
 
 void storage_dir_close(dir_iter *it) {
   ((fake_iter *)it->handle)->used = 0;

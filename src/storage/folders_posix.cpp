@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -40,6 +41,10 @@ struct dir_stream {
   int one_batch, last_batch;
   alignas(8) char buf[32768];
 };
+
+// The longest record getdents64 gives: a name of 255 bytes and its NUL,
+// rounded up to 8 bytes.
+enum { DIRENT_MAX = (offsetof(struct dirent64, d_name) + 256 + 7) & ~7 };
 
 dir_stream stream_pool[10];
 
@@ -197,7 +202,11 @@ static const struct dirent64 *stream_next(dir_stream *s) {
       if (got <= 0) return NULL;
       s->pos = 0;
       s->end = (size_t)got;
-      s->last_batch = s->one_batch;
+      // The kernel ends a batch at the folder's end or where the next
+      // record does not fit. Only a batch that left room for the longest
+      // record ended at the folder's end: a folder that grew past its one
+      // block since it was looked at fills the buffer and goes on.
+      s->last_batch = s->one_batch && sizeof s->buf - (size_t)got >= DIRENT_MAX;
     }
     const struct dirent64 *e = (const struct dirent64 *)(s->buf + s->pos);
     s->pos += e->d_reclen;
@@ -327,7 +336,8 @@ void storage_dir_close(dir_iter *it) {
 // cannot be read) comes before it, never after, and the batch stops only
 // at the block's end or a full buffer, while the block's records (12
 // bytes at least, for a 24-byte dirent64) fill at most 8 KiB of the 32 in
-// buf. Elsewhere a short batch proves nothing (FUSE and NFS hand out a
+// buf. The folder may still grow between this look and its first batch;
+// stream_next then takes the batch for the end only when it was not full. Elsewhere a short batch proves nothing (FUSE and NFS hand out a
 // page at a time). The file system is asked once per device: a walk never
 // leaves its mount.
 static int one_batch_folder(int fd, const struct statx *st) {
@@ -361,12 +371,16 @@ int storage_dir_self(const dir_iter *it, dir_item *out) {
   return 1;
 }
 
-uint64_t storage_link_disk(const dir_iter *it, const dir_item *item) {
+void storage_link_facts(const dir_iter *it, dir_item *item) {
   const dir_stream *s = (const dir_stream *)it->handle;
   struct statx st;
   if (statx(s->fd, item->name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-            STATX_BLOCKS, &st) != 0 ||
-      !(st.stx_mask & STATX_BLOCKS))
-    return 0;
-  return block_bytes(st.stx_blocks);
+            STATX_BLOCKS | STATX_INO | STATX_NLINK, &st) != 0)
+    return;
+  if (st.stx_mask & STATX_BLOCKS) item->disk_size = block_bytes(st.stx_blocks);
+  if (st.stx_mask & STATX_INO) {
+    item->dev_id = ((uint64_t)st.stx_dev_major << 32) | st.stx_dev_minor;
+    item->file_id = (uint64_t)st.stx_ino;
+  }
+  if (st.stx_mask & STATX_NLINK) item->links = st.stx_nlink;
 }

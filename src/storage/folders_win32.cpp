@@ -265,10 +265,8 @@ void storage_dir_close(dir_iter *it) {
   dir_free(d);
 }
 
-// The listing told it with the entry.
-uint64_t storage_link_disk(const dir_iter *, const dir_item *item) {
-  return item->disk_size;
-}
+// The listing told them with the entry (its allocation and file id).
+void storage_link_facts(const dir_iter *, dir_item *) {}
 
 // ---- read-ahead --------------------------------------------------------
 // None here: the walk lists each folder as it comes to it.

@@ -221,10 +221,11 @@ void storage_dir_close(dir_iter *it);
 // Returns 1, or 0 when there is nothing to tell.
 int storage_dir_self(const dir_iter *it, dir_item *out);
 // What the link item, the entry it handed out last, itself takes on the
-// volume (never what it points to): the listing's allocation where it
-// told it, else asked of the link (one call, so only asked for when a
-// reply shows it). 0 when it cannot be told.
-uint64_t storage_link_disk(const dir_iter *it, const dir_item *item);
+// volume (never what it points to) and which file it is: disk_size,
+// dev_id, file_id and links, where the listing did not tell them already
+// (one call, so only asked for when a reply shows it). A link may have
+// other names, as a file may. Left 0 where they cannot be told.
+void storage_link_facts(const dir_iter *it, dir_item *item);
 
 // ---- a folder below the home folder ---------------------------------
 

@@ -53,8 +53,8 @@ static uint32_t holder_of(const detail_state *d) {
 // with the entries named in that order, whatever order the walk meets
 // them in. The listed entries are walked before any past the cap, so the
 // holder's name is always at hand when the file moves: taken off a
-// finished record (at the end, detail_settle) and off the folder's total,
-// which the current entry gives back. Kept out of line: a file with one
+// finished record (when the current entry ends, detail_commit) and off
+// the folder's total, which the current entry gives back. Kept out of line: a file with one
 // name, the common one, then costs the walk no more than it did.
 __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
                                                        const dir_item *item) {
@@ -65,6 +65,10 @@ __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
   if (h == d->entry || h == LINKS_UNLISTED ||
       strcmp(d->entry_name, d->list[h].name) >= 0)
     return 0;
+  if (!d->is_touched[h]) {
+    d->is_touched[h] = 1;
+    d->touched[d->touched_n++] = (uint16_t)h;
+  }
   d->given[h] = add_sat(d->given[h], item->disk_size);
   int kid = children_find(&d->children[h], *holder >> 9);
   if (kid >= 0)
@@ -74,20 +78,24 @@ __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
   return item->disk_size;
 }
 
+// What the file or link item adds to the entry being walked: all it takes,
+// or for one that may have other names its share. Where the link count is
+// not told (Windows' listing gives ids but no counts), every file with an
+// id is remembered: a walk counts at most MAX_SCAN_ENTRIES files, fewer
+// than the table holds.
+static inline uint64_t share_of(detail_state *d, const dir_item *item) {
+  if ((item->links > 1 || item->links == 0) && item->file_id)
+    return linked_share(d, item);
+  return item->disk_size;
+}
+
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum) {
   // Nothing is known of it, not even what it takes.
   if (item->unreadable) {
     note_partial(sum, PARTIAL_UNREADABLE);
     return;
   }
-  uint64_t disk = item->disk_size;
-  // A file that may have other names. Where the link count is not told
-  // (Windows' listing gives ids but no counts), every file with an id is
-  // remembered: a walk counts at most MAX_SCAN_ENTRIES files, fewer than
-  // the table holds.
-  if ((item->links > 1 || item->links == 0) && item->file_id)
-    disk = linked_share(d, item);
-  sum->disk_bytes = add_sat(sum->disk_bytes, disk);
+  sum->disk_bytes = add_sat(sum->disk_bytes, share_of(d, item));
   note_time(sum, item->has_mtime, item->mtime);
   // The list ranks a linked file by what the whole file takes, under the
   // name that ranks first: the same on every walk order, and links tells
@@ -101,8 +109,16 @@ void detail_count_folder(const dir_item *item, tree_sum *sum) {
   note_time(sum, item->has_mtime, item->mtime);
 }
 
-void detail_count_link(const dir_iter *it, const dir_item *item, tree_sum *sum) {
-  sum->disk_bytes = add_sat(sum->disk_bytes, storage_link_disk(it, item));
+void detail_count_link(detail_state *d, const dir_iter *it, dir_item *item,
+                       tree_sum *sum) {
+  storage_link_facts(it, item);
+  sum->disk_bytes = add_sat(sum->disk_bytes, share_of(d, item));
+}
+
+void detail_begin_loose(detail_state *d, const char *name) {
+  d->entry = LINKS_UNLISTED;
+  d->entry_name = name;
+  d->nth = CHILD_NONE;
 }
 
 void detail_count_self(const dir_iter *it, tree_sum *sum) {
@@ -134,12 +150,17 @@ void detail_leave(detail_state *d, size_t mark) {
 }
 
 // Adds s (the entry itself: 1 item, and what lies beneath it) to total.
+void detail_add_sum(tree_sum *sum, const tree_sum *kid) {
+  sum->bytes = add_sat(sum->bytes, kid->bytes);
+  sum->disk_bytes = add_sat(sum->disk_bytes, kid->disk_bytes);
+  sum->items = add_sat(sum->items, kid->items);
+  note_time(sum, kid->has_mtime, kid->mtime);
+  note_partial(sum, kid->partial);
+}
+
 static void add_counted(tree_sum *total, const tree_sum *s) {
-  total->bytes = add_sat(total->bytes, s->bytes);
-  total->disk_bytes = add_sat(total->disk_bytes, s->disk_bytes);
-  total->items = add_sat(total->items, add_sat(s->items, 1));
-  note_time(total, s->has_mtime, s->mtime);
-  note_partial(total, s->partial);
+  detail_add_sum(total, s);
+  total->items = add_sat(total->items, 1);
 }
 
 void detail_add_entry(detail_state *d, const tree_sum *s) {
@@ -154,11 +175,38 @@ void detail_fill_entry(dir_entry *e, const tree_sum *s) {
   e->partial = s->partial;
 }
 
-void detail_settle(detail_state *d, dir_entry *list, int count) {
-  for (int i = 0; i < count; i++) {
-    list[i].disk_bytes = sub_held(list[i].disk_bytes, d->given[i]);
-    children_settle(&d->children[list[i].children], d->kid_given[i]);
+static void lock_records(detail_state *d) {
+  while (d->lock.exchange(1, std::memory_order_acquire))
+    ;  // held only while records are copied from memory, never across a call
+}
+
+static void unlock_records(detail_state *d) {
+  d->lock.store(0, std::memory_order_release);
+}
+
+void detail_commit(detail_state *d, std::atomic<int> *listed, int count) {
+  lock_records(d);
+  if (!d->frozen) {
+    for (int i = 0; i < d->touched_n; i++) {
+      int h = d->touched[i];
+      d->list[h].disk_bytes = sub_held(d->list[h].disk_bytes, d->given[h]);
+      children_settle(&d->children[d->list[h].children], d->kid_given[h]);
+      d->given[h] = 0;
+      memset(d->kid_given[h], 0, sizeof d->kid_given[h]);
+      d->is_touched[h] = 0;
+    }
+    d->touched_n = 0;
+    if (listed) listed->store(count, std::memory_order_release);
   }
+  unlock_records(d);
+}
+
+int detail_freeze(detail_state *d, std::atomic<int> *listed) {
+  lock_records(d);
+  d->frozen = 1;
+  int count = listed->load(std::memory_order_acquire);
+  unlock_records(d);
+  return count;
 }
 
 void detail_keep_children(detail_state *d, dir_entry *e, int index) {

@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 #include "walk/walk.h"
 #include "walk/children.h"
 #include "walk/largest.h"
@@ -22,14 +24,22 @@ struct detail_state {
   dir_entry *list;
   uint32_t entry;
   const char *entry_name;
-  // What each listed record gave up to an entry whose name comes first:
-  // taken off its disk_bytes once the walk has ended (detail_settle).
+  // What each listed record gave up to the entry being walked, whose name
+  // comes first: taken off its disk_bytes when that entry ends
+  // (detail_commit). touched lists the records given[] holds anything for.
   uint64_t given[MAX_DIR_ENTRIES];
+  uint16_t touched[MAX_DIR_ENTRIES];
+  int touched_n;
+  unsigned char is_touched[MAX_DIR_ENTRIES];
   children_rank ranking;       // the children of the entry being walked
   uint32_t nth;                // which of them is being walked (CHILD_NONE:
                                // the entry is a file)
   // What each kept child of a listed record gave up, as its record did.
   uint64_t kid_given[MAX_DIR_ENTRIES][CHILDREN_MAX];
+  // Held while the records are settled or frozen: the walk's thread and
+  // the request's, which may give the walk up, never both at once.
+  std::atomic<int> lock;
+  int frozen;  // given up: the records are the request's, never touched again
   // Each listed record's children, at the record's place in the listing
   // (dir_entry::children): 1.2 KiB a record, touched only as records fill.
   entry_children children[MAX_DIR_ENTRIES];
@@ -60,8 +70,13 @@ void detail_count_folder(const dir_item *item, tree_sum *sum);
 // platform tells them once it is open.
 void detail_count_self(const dir_iter *it, tree_sum *sum);
 // Adds what the link item, the entry it handed out last, itself takes
-// (never its target): no entry is counted.
-void detail_count_link(const dir_iter *it, const dir_item *item, tree_sum *sum);
+// (never its target; a link with other names once per request, as a file
+// is): no entry is counted.
+void detail_count_link(detail_state *d, const dir_iter *it, dir_item *item,
+                       tree_sum *sum);
+// A link directly in the listed folder is about to be counted: it belongs
+// to no entry, and is held by the folder itself.
+void detail_begin_loose(detail_state *d, const char *name);
 // The walk goes into the folder name: returns the mark detail_leave
 // takes to come back out.
 size_t detail_enter(detail_state *d, const char *name);
@@ -69,11 +84,20 @@ void detail_leave(detail_state *d, size_t mark);
 // Adds an entry of the listed folder, with what was counted for it (s),
 // to the folder's totals.
 void detail_add_entry(detail_state *d, const tree_sum *s);
+// Adds what was counted beneath one entry (kid; the entry itself is
+// counted by the caller) into sum.
+void detail_add_sum(tree_sum *sum, const tree_sum *kid);
 // Copies the counted s into the listed record e.
 void detail_fill_entry(dir_entry *e, const tree_sum *s);
-// The walk has ended whole (not given up): takes off each of the records
-// list[0..count), still in the walk's order, what it gave up.
-void detail_settle(detail_state *d, dir_entry *list, int count);
+// An entry of the listed folder has ended, its record filled if it has
+// one: takes off each finished record (still in the walk's order) and its
+// children what they gave up to it, then tells listed (when given) that
+// the first count records are final. Nothing once the walk is frozen.
+void detail_commit(detail_state *d, std::atomic<int> *listed, int count);
+// The walk is given up: from now on its records are never touched again
+// by its thread. Returns how many of them were final, each settled
+// against the others.
+int detail_freeze(detail_state *d, std::atomic<int> *listed);
 
 // No child of an entry that is a file.
 enum { CHILD_NONE = 0x3fffff };

@@ -106,9 +106,22 @@ int home_walk_run(home_walk *w, const char *root, const char *sub_val,
   }
   w->stalled = stuck || stalled;
   w->given_up = stalled;
-  // A walk that ended moves the linked files it settled late into place
-  // (a record given up stays as the walk finished it).
-  if (w->detail && !w->stalled) detail_settle(w->detail, w->list, w->count);
+  // A walk given up may still settle its records while it lives: frozen
+  // first, and the final ones, each settled against the others, copied.
+  // The walk's thread reads their names while it lives: never sorted in
+  // place.
+  if (stalled && w->detail) {
+    w->count = detail_freeze(w->detail, &state.watch->listed);
+    w->walk_list = w->list;
+    w->list = (dir_entry *)malloc(sizeof(dir_entry) * (w->count ? w->count : 1));
+    if (!w->list) {
+      w->list = w->walk_list;
+      w->walk_list = NULL;
+      w->count = 0;
+    } else {
+      memcpy(w->list, w->walk_list, sizeof(dir_entry) * w->count);
+    }
+  }
   if (w->count > 1)
     qsort(w->list, (size_t)w->count, sizeof w->list[0], dir_cmp);
   w->scan_ms = (long long)(storage_ticks_ms() - start);
@@ -130,7 +143,9 @@ void home_walk_end(home_walk *w) {
   // lives.
   if (w->given_up) storage_walk_abandon(w->dev, w->root_path);
   free(w->list);
+  free(w->walk_list);
   detail_free(w->detail);
   w->list = NULL;
+  w->walk_list = NULL;
   w->detail = NULL;
 }

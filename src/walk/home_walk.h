@@ -39,6 +39,8 @@ struct home_walk {
   uint64_t dev;                         // the device of the home folder
   volume_usage usage;
   dir_entry *list;      // count records, larger totals first
+  dir_entry *walk_list; // a walk given up with detail: its own records,
+                        // which list copies; else NULL
   int count;
   int truncated;        // a limit cut the listing or the walk
   int stalled;          // given up now, or stuck since an earlier request

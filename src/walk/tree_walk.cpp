@@ -99,7 +99,10 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
   uint32_t nth = 0;  // depth 1: the entries counted, as walked
   while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) {
-      if (d && passed_link(&item)) detail_count_link(&it, &item, sum);
+      if (d && passed_link(&item)) {
+        if (depth == 1) detail_begin_child(d, CHILD_NONE);  // no child
+        detail_count_link(d, &it, &item, sum);
+      }
       continue;
     }
     if (++state->scanned > MAX_SCAN_ENTRIES) {
@@ -107,32 +110,26 @@ void sum_tree(int depth, scan_state *state, const dir_iter *parent,
       break;
     }
     sum->items++;
-    // depth 1: each child's part of the sums, for the listed folder's
-    // largest children.
+    // depth 1: each child is counted on its own, for the listed folder's
+    // largest children, then added in: its figures stay its own once the
+    // entry's sums saturate.
+    tree_sum kid = {0, 0, 0, 0, 0, PARTIAL_NONE};
+    tree_sum *into = d && depth == 1 ? &kid : sum;
+    if (d && depth == 1) detail_begin_child(d, nth++);
     if (!item.is_dir) {
-      sum->bytes = add_sat(sum->bytes, item.size);
-      if (d) {
-        if (depth == 1) detail_begin_child(d, nth++);
-        uint64_t disk0 = sum->disk_bytes;
-        detail_count_file(d, &item, sum);
-        if (depth == 1)
-          detail_count_child(d, &item, item.size, sum->disk_bytes - disk0);
-      }
-      continue;
+      into->bytes = add_sat(into->bytes, item.size);
+      if (d) detail_count_file(d, &item, into);
+    } else {
+      if (d) detail_count_folder(&item, into);
+      if (enters_folder(&item))
+        sum_tree(depth + 1, state, &it, item.name, into);
+      else if (d)
+        note_partial(into, PARTIAL_CLOUD);
     }
-    uint64_t bytes0 = 0, disk0 = 0;
-    if (d) {
-      if (depth == 1) detail_begin_child(d, nth++);
-      bytes0 = sum->bytes;
-      disk0 = sum->disk_bytes;
-      detail_count_folder(&item, sum);
+    if (into == &kid) {
+      detail_count_child(d, &item, kid.bytes, kid.disk_bytes);
+      detail_add_sum(sum, &kid);
     }
-    if (enters_folder(&item))
-      sum_tree(depth + 1, state, &it, item.name, sum);
-    else if (d)
-      note_partial(sum, PARTIAL_CLOUD);
-    if (d && depth == 1)
-      detail_count_child(d, &item, sum->bytes - bytes0, sum->disk_bytes - disk0);
   }
   if (d) {
     // The listing broke off: entries past the error are missing.
@@ -166,7 +163,10 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
   dir_item item;
   while (storage_dir_next(&it, &item) && walk_step(state)) {
     if (skip_entry(&item)) {
-      if (d && passed_link(&item)) detail_count_link(&it, &item, &d->folder);
+      if (d && passed_link(&item)) {
+        detail_begin_loose(d, item.name);
+        detail_count_link(d, &it, &item, &d->folder);
+      }
       continue;
     }
     // The cap comes before the count: the entry that meets it is not counted.
@@ -194,6 +194,7 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
     if (d) detail_add_entry(d, &s);
     if (!listed) {
       unlisted = 1;
+      if (d) detail_commit(d, NULL, 0);
       continue;
     }
     dir_entry *e = &list[count++];
@@ -201,12 +202,18 @@ static int list_open(dir_iter &it, dir_entry *list, scan_state *state) {
     memcpy(e->name, item.name, strlen(item.name) + 1);
     e->bytes = s.bytes;
     e->is_dir = item.is_dir;
+    std::atomic<int> *final = state->watch ? &state->watch->listed : nullptr;
     if (d) {
       detail_fill_entry(e, &s);
       detail_keep_children(d, e, count - 1);
+      detail_commit(d, final, count);
+    } else if (final) {
+      final->store(count, std::memory_order_release);
     }
-    if (state->watch) state->watch->listed.store(count, std::memory_order_release);
   }
+  // What links directly in the folder took, and an entry that a limit
+  // broke off.
+  if (d) detail_commit(d, nullptr, 0);
   // The listed folder's own listing broke off: its totals miss entries.
   if (d && it.failed) note_partial(&d->folder, PARTIAL_UNREADABLE);
   storage_dir_close(&it);

@@ -36,7 +36,8 @@ if (!program || !base) {
 const listings = [
   ['detail', '', { past: 'depth' }], ['detail', 'deep'], ['detail', 'links'],
   ['sizes', ''], ['sparse', ''], ['depth', '', { d1: 'depth' }], ['utf8-names', ''],
-  ['link-blocks', ''], ['link-blocks', 'own'], ['shared', ''], ['unsearchable', ''],
+  ['link-blocks', ''], ['link-blocks', 'own'], ['linked-links', ''], ['shared', ''],
+  ['unsearchable', ''],
   ['unsearchable', '', { shut: 'unreadable' }, 'nobody'],
 ];
 const NOBODY = ['--reuid=65534', '--regid=65534', '--clear-groups'];

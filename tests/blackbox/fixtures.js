@@ -277,6 +277,16 @@ const generators = {
     file(path.join(root, 'plain.txt'), 100);
   },
 
+  // A symbolic link with two names (as cp -al and rsnapshot make them):
+  // its own block counts once, in the entry named first, as du counts it.
+  'linked-links'(root) {
+    const a = dir(path.join(root, 'a'));
+    const b = dir(path.join(root, 'b'));
+    fs.symlinkSync('t'.repeat(300), path.join(a, 's'));
+    fs.linkSync(path.join(a, 's'), path.join(b, 's2'));
+    file(path.join(b, 'f'), 100);
+  },
+
   // Hard links shared by sibling entries, each to go to the entry whose
   // name comes first in byte order: Media/film (300000 bytes written, not
   // sparse) is also zz/copy; x is in a, b and c; Shared, a file of the

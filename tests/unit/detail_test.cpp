@@ -302,6 +302,61 @@ std::vector<detail_case> cases() {
         {"", "folder_partial", "\"unreadable\""},
         {"l:0", "folder", "\"open/inner\""},
         {"l:1", "name", ""}}},
+      {"a symbolic link with two names counts once, in the entry named first",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         int b = fake_add(-1, "b", 0, 1);
+         fake.nodes[add_link(b, "s2", 300, 4096, 1, 77, 2)].is_link = 1;
+         fake.nodes[add_link(a, "s", 300, 4096, 1, 77, 2)].is_link = 1;
+         add_file(a, "f", 5, 8);
+       },
+       {{"e:a", "disk_bytes", "4104"},
+        {"e:b", "disk_bytes", "0"},
+        {"e:a", "items", "1"},
+        {"e:a", "children", R"([{"name":"f","bytes":5,"disk_bytes":8,"is_dir":false}])"},
+        {"", "folder_disk_bytes", "4104"},
+        {"", "folder_items", "3"}}},
+      {"a symbolic link directly in the folder holds its file for the folder",
+       [] {
+         int a = fake_add(-1, "a", 0, 1);
+         fake.nodes[add_link(a, "s", 300, 4096, 1, 77, 3)].is_link = 1;
+         fake.nodes[add_link(-1, "0top", 300, 4096, 1, 77, 3)].is_link = 1;
+         int b = fake_add(-1, "b", 0, 1);
+         fake.nodes[add_link(b, "s3", 300, 4096, 1, 77, 3)].is_link = 1;
+       },
+       {{"e:a", "disk_bytes", "0"},
+        {"e:b", "disk_bytes", "0"},
+        {"", "folder_disk_bytes", "4096"},
+        {"", "folder_items", "2"}}},
+      {"children keep their own figures once their entry's sums saturate",
+       [] {
+         int e = fake_add(-1, "E", 0, 1);
+         for (const char *n : {"c1", "c2", "c3"})
+           add_file(e, n, INT64_MAX, INT64_MAX);
+       },
+       {{"e:E", "bytes", "18446744073709551615"},
+        {"e:E", "disk_bytes", "18446744073709551615"},
+        {"e:E", "children",
+         R"([{"name":"c1","bytes":9223372036854775807,"disk_bytes":9223372036854775807,"is_dir":false},)"
+         R"({"name":"c2","bytes":9223372036854775807,"disk_bytes":9223372036854775807,"is_dir":false},)"
+         R"({"name":"c3","bytes":9223372036854775807,"disk_bytes":9223372036854775807,"is_dir":false}])"}}},
+      {"a stalled walk counts a linked file once among its finished entries",
+       [] {
+         int b = fake_add(-1, "b", 0, 1);
+         add_link(b, "f2", 100, 100, 1, 5, 2);
+         int a = fake_add(-1, "a", 0, 1);
+         add_link(fake_add(a, "in", 0, 1), "f", 100, 100, 1, 5, 2);
+         int c = fake_add(-1, "c", 0, 1);
+         add_file(c, "y", 1, 1);
+         fake.hang_node = c + 1;
+       },
+       {{"e:a", "disk_bytes", "100"},
+        {"e:a", "children", R"([{"name":"in","bytes":100,"disk_bytes":100,"is_dir":true}])"},
+        {"e:b", "disk_bytes", "0"},
+        {"e:b", "children", R"([{"name":"f2","bytes":100,"disk_bytes":0,"is_dir":false}])"},
+        {"e:c", "name", ""},
+        {"", "folder_disk_bytes", "100"},
+        {"", "folder_partial", "\"stalled\""}}},
       {"a stalled walk: the finished entries, totals marked, no list",
        [] {
          add_file(-1, "a", 10, 12);
