@@ -25,6 +25,11 @@ static_assert(RIGHT_LIST_DIRECTORY == FILE_LIST_DIRECTORY &&
                   RIGHT_TRAVERSE == FILE_TRAVERSE &&
                   RIGHT_READ_ATTRIBUTES == FILE_READ_ATTRIBUTES,
               "below_rights.h numbers the rights as Windows does");
+static_assert(ATTR_DIRECTORY == FILE_ATTRIBUTE_DIRECTORY &&
+                  ATTR_REPARSE_POINT == FILE_ATTRIBUTE_REPARSE_POINT &&
+                  ATTR_RECALL_ON_OPEN == FILE_ATTRIBUTE_RECALL_ON_OPEN &&
+                  ATTR_RECALL_ON_DATA_ACCESS == FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS,
+              "below_rights.h numbers the attributes as Windows does");
 
 namespace {
 
@@ -52,33 +57,29 @@ int reason_of(DWORD err) {
   }
 }
 
-// What attributes a and reparse tag say of a name on the way: a link (a
-// reparse point with a name-surrogate tag, or with none, as Wine gives
-// Unix links), a folder whose listing is not on this machine (opening it
-// would fetch it), or BELOW_OK.
-int as_attributes(DWORD a, DWORD tag) {
-  if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || IsReparseTagNameSurrogate(tag)))
-    return BELOW_LINK;
-  if (a & (FILE_ATTRIBUTE_RECALL_ON_OPEN | FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS))
-    return BELOW_UNREADABLE;
-  return BELOW_OK;
-}
-
-// What the folder listing path's entry says of it (as_attributes). A
-// folder that may be traversed but not listed cannot tell: BELOW_OK then,
-// and what the name's own handle tells decides (as_held).
+// What may be learnt of the name path before it is opened: its folder's
+// listing tells its attributes and tag; where the folder may be traversed
+// but not listed, its attributes asked by name (which opens nothing, so no
+// cloud folder is fetched). Returns below_before_open's verdict, or why
+// the name cannot be had (missing, ...).
 int as_listed(const WCHAR *path) {
   WIN32_FIND_DATAW fd;
   HANDLE f = FindFirstFileExW(path, FindExInfoBasic, &fd, FindExSearchNameMatch, NULL, 0);
-  if (f == INVALID_HANDLE_VALUE) {
-    DWORD err = GetLastError();
-    return err == ERROR_ACCESS_DENIED ? BELOW_OK : reason_of(err);
+  if (f != INVALID_HANDLE_VALUE) {
+    FindClose(f);
+    return below_before_open(LOOK_LISTED, fd.dwFileAttributes, fd.dwReserved0);
   }
-  FindClose(f);
-  return as_attributes(fd.dwFileAttributes, fd.dwReserved0);
+  DWORD err = GetLastError();
+  if (err != ERROR_ACCESS_DENIED) return reason_of(err);
+  WIN32_FILE_ATTRIBUTE_DATA attrs;
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &attrs)) {
+    err = GetLastError();
+    return err == ERROR_ACCESS_DENIED ? below_before_open(LOOK_NONE, 0, 0) : reason_of(err);
+  }
+  return below_before_open(LOOK_ASKED, attrs.dwFileAttributes, 0);
 }
 
-// What the open name h says of itself: as_attributes, and BELOW_NOT_DIR
+// What the open name h says of itself: below_attributes, and BELOW_NOT_DIR
 // for anything but a folder.
 int as_held(HANDLE h) {
   DWORD a, tag = 0;
@@ -92,7 +93,7 @@ int as_held(HANDLE h) {
   } else {
     return BELOW_UNREADABLE;
   }
-  int seen = as_attributes(a, tag);
+  int seen = below_attributes(a, tag);
   if (seen == BELOW_LINK) return seen;
   if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return BELOW_NOT_DIR;
   return seen;

@@ -239,10 +239,22 @@ int storage_dir_open_below(dir_iter *it, const char *, const char *rel) {
         break;
       }
     if (found < 0) return BELOW_MISSING;
-    const fake_node *f = &fake.nodes[found];
-    // As the Windows backend tells them: a name-surrogate tag, or none.
-    if (f->is_link || (f->is_reparse && (f->reparse_tag == 0 || (f->reparse_tag & 0x20000000u))))
-      return BELOW_LINK;
+    fake_node *f = &fake.nodes[found];
+    // What the Windows backend learns of it before it opens it: its
+    // folder's listing, or where that folder may only be traversed, its
+    // attributes asked by name.
+    int how = folder >= 0 && fake.nodes[folder].traverse_only
+                  ? (f->attrs_refused ? LOOK_NONE : LOOK_ASKED)
+                  : LOOK_LISTED;
+    uint32_t attrs = (f->is_dir ? ATTR_DIRECTORY : 0) |
+                     (f->is_reparse ? ATTR_REPARSE_POINT : 0) |
+                     (f->recall_on_open ? ATTR_RECALL_ON_OPEN : 0) |
+                     (f->recall_on_data_access ? ATTR_RECALL_ON_DATA_ACCESS : 0);
+    int seen = below_before_open(how, attrs, f->reparse_tag);
+    if (seen != BELOW_OK) return seen;
+    f->opened_on_way++;
+    // As the open name's own handle tells it then.
+    if (f->is_link || below_attributes(attrs, f->reparse_tag) == BELOW_LINK) return BELOW_LINK;
     if (f->is_mount) return BELOW_MOUNT;
     if (!f->is_dir) return BELOW_NOT_DIR;
     if (f->unlistable || f->recall_on_open || f->recall_on_data_access) return BELOW_UNREADABLE;

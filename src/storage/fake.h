@@ -49,7 +49,11 @@ struct fake_node {
                        // at: a file of size 0 with no facts
   int traverse_only;   // a folder that may be opened on the way to a sub
                        // folder, but not listed (below_access tells which)
+  int attrs_refused;   // in a folder that may not be listed, its
+                       // attributes cannot be asked by name either
   int opened;          // storage_dir_open calls that asked for it
+  int opened_on_way;   // storage_dir_open_below opened it as a name on
+                       // the way (or the last)
 };
 
 struct fake_platform {

@@ -588,6 +588,59 @@ TEST_F(DirsSub, AFolderThatMayBeTraversedButNotListedLeadsOn) {
             sub_body("Music"));
 }
 
+// Below a folder that may be traversed but not listed, a name's listing
+// cannot tell a cloud folder: its attributes are asked by name, which
+// opens nothing, and a folder in the cloud is refused before it is opened.
+// Where not even they can be had, the name is never opened blind.
+TEST_F(DirsSub, NoCloudFolderIsOpenedBelowAFolderThatMayNotBeListed) {
+  fake.nodes[0].traverse_only = 1;  // Music
+  int cloud = -1, rock = -1;
+  for (int i = 0; i < fake.n_nodes; i++) {
+    if (strcmp(fake.nodes[i].name, "cloud") == 0) cloud = i;
+    if (strcmp(fake.nodes[i].name, "Rock") == 0) rock = i;
+  }
+  ASSERT_GE(cloud, 0);
+  fake.nodes[cloud].recall_on_data_access = 0;
+  fake.nodes[cloud].is_reparse = 0;
+  fake.nodes[cloud].recall_on_open = 1;
+  EXPECT_EQ("{\"ok\":false,\"error\":\"sub_unreadable\"," + allowed +
+                ",\"requested\":\"Music/cloud\"}\n",
+            sub_body("Music/cloud"));
+  EXPECT_EQ(0, fake.nodes[cloud].opened_on_way);
+  fake.nodes[rock].attrs_refused = 1;
+  EXPECT_EQ("{\"ok\":false,\"error\":\"sub_unreadable\"," + allowed +
+                ",\"requested\":\"Music/Rock\"}\n",
+            sub_body("Music/Rock"));
+  EXPECT_EQ(0, fake.nodes[rock].opened_on_way);
+}
+
+// What a name on the way must show before it is opened, as the Windows
+// backend learns it.
+TEST(BelowBeforeOpen, Verdicts) {
+  struct row {
+    int how;
+    uint32_t attrs, tag;
+    int verdict;
+  } rows[] = {
+      {LOOK_LISTED, ATTR_DIRECTORY, 0, BELOW_OK},
+      {LOOK_LISTED, ATTR_DIRECTORY | ATTR_REPARSE_POINT, 0xA000000Cu, BELOW_LINK},
+      {LOOK_LISTED, ATTR_DIRECTORY | ATTR_REPARSE_POINT, 0, BELOW_LINK},
+      {LOOK_LISTED, ATTR_DIRECTORY | ATTR_REPARSE_POINT, 0x80000013u, BELOW_OK},
+      {LOOK_LISTED, ATTR_DIRECTORY | ATTR_RECALL_ON_OPEN, 0, BELOW_UNREADABLE},
+      {LOOK_LISTED, ATTR_DIRECTORY | ATTR_RECALL_ON_DATA_ACCESS, 0, BELOW_UNREADABLE},
+      {LOOK_ASKED, ATTR_DIRECTORY, 0, BELOW_OK},
+      {LOOK_ASKED, ATTR_DIRECTORY | ATTR_RECALL_ON_OPEN, 0, BELOW_UNREADABLE},
+      {LOOK_ASKED, ATTR_DIRECTORY | ATTR_REPARSE_POINT | ATTR_RECALL_ON_DATA_ACCESS, 0,
+       BELOW_UNREADABLE},
+      // No tag told: opened as itself, and its handle tells the tag.
+      {LOOK_ASKED, ATTR_DIRECTORY | ATTR_REPARSE_POINT, 0, BELOW_OK},
+      {LOOK_NONE, 0, 0, BELOW_UNREADABLE},
+  };
+  for (const row &r : rows)
+    EXPECT_EQ(r.verdict, below_before_open(r.how, r.attrs, r.tag))
+        << r.how << " " << std::hex << r.attrs << " " << r.tag;
+}
+
 TEST_F(DirsSub, EmptySubIsTheHomeReply) {
   std::string body = sub_body("");
   EXPECT_EQ(std::string::npos, body.find("\"sub\""));
