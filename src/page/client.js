@@ -340,7 +340,7 @@ function drawRows(d) {
       part.appendChild(el('span', '', p.toFixed(1) + '%'));
     }
     tr.appendChild(part);
-    tr.appendChild(el('td', 'num share', num(e.pct).toFixed(1) + '%'));
+    tr.appendChild(el('td', 'num', num(e.pct).toFixed(1) + '%'));
     tr.appendChild(amountCell('num hide-sm', count(e.items), reason, false));
     tr.appendChild(modifiedCell(e.modified, now, 'num hide-sm'));
     tr.appendChild(el('td', 'num hide-sm', e.is_dir === true ? 'dir' : 'file'));

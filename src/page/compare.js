@@ -1,8 +1,7 @@
 /* What changed: the browser keeps a compact look of each detail reply
    (the first of each hour for two days, of each day for 30 days, SNAP_MAX
-   characters in all, oldest dropped first; keyed SNAP + JSON [node, root,
-   sub, time]), and compares the folder shown with one, or with a saved
-   reply. The table, note and map read CHG. */
+   characters in all, oldest dropped first; keyed SNAP + [node, root, sub,
+   time]) to compare the folder with, or a saved reply. */
 var SNAP = 'zem_disks_snap', SNAP_MAX = 1500000, HOUR = 3600000, DAY = 86400000;
 var CMP_SEL = $('cmpSel'), CMP_IN = $('cmpIn'), MONTHS = 'Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec'.split(' ');
 /* The choice, across polls and folders: '' (automatic: a look an hour
@@ -25,11 +24,11 @@ function objs(a) { return a.filter(function (x) { return x && typeof x === 'obje
    size, items, partial, folder, children [name, on disk, size, folder]]. */
 function snapOf(d) {
   return {
-    t: replyTime(d), f: folderOf(d), d: num(d.folder_disk_bytes), p: partialOf(d.folder_partial) ? 1 : 0,
+    t: replyTime(d), f: folderOf(d), d: num(d.folder_disk_bytes), p: +!!partialOf(d.folder_partial),
     e: objs(d.entries).map(function (x) {
-      var r = [String(x.name), num(x.disk_bytes), num(x.bytes), num(x.items), partialOf(x.partial) ? 1 : 0, x.is_dir === true ? 1 : 0];
+      var r = [String(x.name), num(x.disk_bytes), num(x.bytes), num(x.items), +!!partialOf(x.partial), +(x.is_dir === true)];
       if (Array.isArray(x.children)) {
-        r.push(objs(x.children).map(function (c) { return [String(c.name), num(c.disk_bytes), num(c.bytes), c.is_dir === true ? 1 : 0]; }));
+        r.push(objs(x.children).map(function (c) { return [String(c.name), num(c.disk_bytes), num(c.bytes), +(c.is_dir === true)]; }));
       }
       return r;
     })
@@ -60,8 +59,10 @@ function drop(k) { try { localStorage.removeItem(k); } catch (e) { storeFailed()
 /* Keeps d's look if its hour has none (have: the folder's times), then
    thins; true when what is kept changed. */
 function keep(d, have) {
-  var t = replyTime(d), p = prefix(), day = {}, text = JSON.stringify(snapOf(d));
-  if (have.some(function (x) { return Math.floor(x / HOUR) === Math.floor(t / HOUR); }) || text.length > SNAP_MAX / 2) return false;
+  var t = replyTime(d), p = prefix(), day = {}, text;
+  if (have.some(function (x) { return Math.floor(x / HOUR) === Math.floor(t / HOUR); })) return false;
+  text = JSON.stringify(snapOf(d));
+  if (text.length > SNAP_MAX / 2) return false;
   have.forEach(function (x) {
     var k = new Date(x).toDateString();
     if (t - x > 30 * DAY || (t - x > 2 * DAY && day[k])) drop(p + x + ']');
@@ -104,8 +105,7 @@ function chosen(c, have, t) {
     : /^t\d/.test(c) ? (have.indexOf(at) >= 0 ? at : last(at + HOUR)) : NaN;
 }
 
-/* From then to now, either maybe a lower bound (np, tp): { v, q (a
-   bound), text "+1.2 GB", words "up 1.2 GB" }. */
+/* From then to now, either maybe a lower bound (np, tp). */
 function change(now, np, then, tp) {
   var v = now - then, a = bytes(Math.abs(v)), q = np && tp ? '\u2248 ' : np ? '\u2265 ' : tp ? '\u2264 ' : '';
   var w = np && tp ? 'about ' : (np ? v < 0 : tp && v >= 0) ? 'at most ' : q ? 'at least ' : '';
@@ -181,7 +181,7 @@ function drawGone(gone, d) {
     sum += b[1]; part |= b[4];
   });
   txt('cmpGoneHd', gone.length ? 'Gone since ' + SINCE + ': ' + gone.length + (gone.length === 1 ? ' entry, ' : ' entries, ') +
-    (part ? 'at least ' : '') + bytes(sum) + ' on disk' + (d.truncated === true ? ' (the listing is cut short: some may still be there)' : '') : '');
+    (part ? 'at least ' : '') + bytes(sum) + ' on disk' + (d.truncated === true ? ' (the listing was cut short)' : '') : '');
 }
 
 /* Rebuilt only when they change: a poll leaves an open list alone. */
@@ -242,11 +242,11 @@ CMP_IN.addEventListener('change', function () {
 function fromFile(text) {
   var d;
   try { d = JSON.parse(text); } catch (e) { return 'is damaged: it is not whole JSON.'; }
-  if (!d || d.ok !== true || d.action !== 'dirs' || !Array.isArray(d.entries) || !isFinite(Date.parse(d.utc))) {
+  if (!d || d.ok !== true || d.action !== 'dirs' || !Array.isArray(d.entries) || !isFinite(Date.parse(d.utc)) || d.folder_disk_bytes == null) {
     return 'is not a folder breakdown saved from this page.';
   }
-  if (d.folder_disk_bytes == null || !d.entries.every(function (e) { return e && typeof e.name === 'string' && Number.isFinite(e.disk_bytes); })) {
-    return 'is damaged: it lacks sizes on disk.';
+  if (!d.entries.every(function (e) { return e && typeof e.name === 'string' && Number.isFinite(e.disk_bytes); })) {
+    return 'is damaged: an entry lacks its size on disk.';
   }
   if (!SHOWN || SHOWN.folder_disk_bytes == null) return 'cannot be compared: no folder breakdown is shown.';
   return folderOf(d) === folderOf(SHOWN) ? snapOf(d) : 'is of another folder (' + folderOf(d) + '), not ' + folderOf(SHOWN) + '.';

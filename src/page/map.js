@@ -90,7 +90,8 @@ function place(t, r, W, H, c, hue, name, size, head, ch) {
   if (hue) t.style.setProperty('--hue', 'var(' + hue + ')'); else t.style.removeProperty('--hue');
   t.firstChild.children[0].textContent = name;
   t.firstChild.children[1].textContent = size;
-  t.firstChild.children[2].textContent = mark === 'new' ? 'new' : mark ? (mark === 'up' ? '\u25b2 ' : '\u25bc ') + ch.text : '';
+  /* Drawn by the sheet; the name says it in words. */
+  t.firstChild.children[2].setAttribute('data-c', mark === 'new' ? 'new' : mark ? (mark === 'up' ? '\u25b2 ' : '\u25bc ') + ch.text : '');
 }
 /* Sets what a tile opens ('' for nothing; via: what a click on it opens,
    for a file drawn inside its folder's tile), its name and its tip. */
@@ -173,7 +174,7 @@ function layout(d, W, H) {
       var t = tileFor('o', false, seen), what = x.n ? x.n + ' smaller item' + (x.n === 1 ? '' : 's') : 'items not listed';
       place(t, r, W, H, 'others', '', 'others', bytes(x.v), false);
       describe(t, null, '', 'Others: ' + what + ', ' + amount(x.v, '') + ', ' + share(p),
-        [['Others', 'b'], [what], [amount(x.v, '')]], '', null);
+        [['Others', 'b'], [what], [amount(x.v, '')]]);
       return;
     }
     var e = x.e, name = String(e.name), isDir = e.is_dir === true, reason = partialOf(e.partial);
