@@ -319,7 +319,7 @@ function drawRows(d) {
     }
     tr.appendChild(amountCell('num', bytes(e.bytes), reason, true));
     tr.appendChild(amountCell('num', bytes(e.disk_bytes), reason, false));
-    /* Against the look compared with: on disk, a bound when either total is. */
+    /* On disk against the look compared with. */
     var c = chgOf(e);
     if (CHG) {
       var td = el('td', 'num chg', c ? c.text : DASH);

@@ -6,7 +6,7 @@ var SNAP = 'zem_disks_snap', SNAP_MAX = 1500000, HOUR = 3600000, DAY = 86400000;
 var CMP_SEL = $('cmpSel'), CMP_IN = $('cmpIn'), MONTHS = 'Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec'.split(' ');
 /* The choice, across polls and folders: '' (automatic: a look an hour
    old or more), 'none', 'today', 'day', 'week', 't' + time, 'file'. */
-var CHOICE = '', FILE_BASE = null, CACHED = {}, STORE_BAD = false, OPTS = '';
+var CHOICE = '', FILE_BASE = null, CACHED = {}, STORE_BAD = false, OPTS = '', GONE_SIG = '';
 var CHG = null, BASE = null, SINCE = '', CHG_TH = el('th', 'num chg');
 CHG_TH.setAttribute('data-sort', 'change');
 CHG_TH.appendChild(el('button', '', 'Change')).type = 'button';
@@ -167,9 +167,12 @@ function compare(d) {
   drawGone(gone, d);
 }
 
-/* The baseline's entries that the folder no longer lists. */
+/* The baseline's entries no longer listed (a poll finding the same
+   leaves the list alone). */
 function drawGone(gone, d) {
-  var list = $('cmpList'), sum = 0, part = 0;
+  var list = $('cmpList'), sum = 0, part = 0, sig = SINCE + JSON.stringify(gone) + (d && d.truncated);
+  if (sig === GONE_SIG) return;
+  GONE_SIG = sig;
   list.textContent = '';
   $('cmpGone').hidden = !gone.length;
   gone.forEach(function (b) {
@@ -192,7 +195,7 @@ function options(have, t, c, at, d) {
     if (isFinite(x) || c === o[0]) list.push([o[0], o[1] + (isFinite(x) ? ' (' + when(x, t) + ')' : none)]);
   });
   have.slice().reverse().forEach(function (x) { list.push(['t' + x, when(x, t)]); });
-  if (/^t\d/.test(c) && have.indexOf(at) < 0) list.push([c, when(Number(c.slice(1)), t) + (isFinite(at) ? ' (here ' + when(at, t) + ')' : none)]);
+  if (/^t\d/.test(c) && have.indexOf(at) < 0) list.push([c, when(Number(c.slice(1)), t) + (isFinite(at) ? '' : none)]);
   if (FILE_BASE) list.push(['file', 'the file of ' + when(FILE_BASE.t, t) + (d && FILE_BASE.f === folderOf(d) ? '' : ' (another folder)')]);
   if (JSON.stringify(list) !== OPTS) {
     OPTS = JSON.stringify(list);
@@ -248,6 +251,5 @@ function fromFile(text) {
   if (!d.entries.every(function (e) { return e && typeof e.name === 'string' && Number.isFinite(e.disk_bytes); })) {
     return 'is damaged: an entry lacks its size on disk.';
   }
-  if (!SHOWN || SHOWN.folder_disk_bytes == null) return 'cannot be compared: no folder breakdown is shown.';
-  return folderOf(d) === folderOf(SHOWN) ? snapOf(d) : 'is of another folder (' + folderOf(d) + '), not ' + folderOf(SHOWN) + '.';
+  return SHOWN && SHOWN.folder_disk_bytes != null && folderOf(d) === folderOf(SHOWN) ? snapOf(d) : 'is of another folder (' + folderOf(d) + ').';
 }

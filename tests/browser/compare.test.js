@@ -301,7 +301,7 @@ describe('Save, and a saved reply as the baseline', () => {
       ['refusal.json', '{"ok":false,"error":"root_unavailable"}', 'is not a folder breakdown saved from this page.'],
       ['plain.json', JSON.stringify(plain), 'is not a folder breakdown saved from this page.'],
       ['no-disk.json', JSON.stringify(noDisk), 'is damaged: an entry lacks its size on disk.'],
-      ['downloads.json', other, `is of another folder (${path.join(x.home, 'Downloads')}), not ${x.home}.`],
+      ['downloads.json', other, `is of another folder (${path.join(x.home, 'Downloads')}).`],
       ['page.html', '<!DOCTYPE html><html></html>', 'is damaged: it is not whole JSON.'],
     ];
     const state0 = () => target.evaluate(() => [document.querySelector('#mapWrap+.tblwrap table').outerHTML,
