@@ -101,7 +101,7 @@ function chosen(c, have, t) {
   };
   var mid = new Date(t), at = Number(c.slice(1));
   mid.setHours(0, 0, 0, 0);
-  return c === 'today' ? last(mid.getTime() - 1) : c === 'day' ? last(t - DAY) : c === 'week' ? last(t - 7 * DAY)
+  return c === 'today' ? last(mid.getTime() - 1) : c === 'hour' ? last(t - HOUR) : c === 'day' ? last(t - DAY) : c === 'week' ? last(t - 7 * DAY)
     : /^t\d/.test(c) ? (have.indexOf(at) >= 0 ? at : last(at + HOUR)) : NaN;
 }
 
@@ -134,8 +134,8 @@ function compare(d) {
   have = have.filter(function (x) { return x < t; });
   if (!c) {
     at = chosen('today', have, t);
-    if (!isFinite(at) && have[have.length - 1] <= t - HOUR) at = have[have.length - 1];
-    c = isFinite(at) ? (at === chosen('today', have, t) ? 'today' : 't' + at) : 'none';
+    c = isFinite(at) ? 'today' : 'none';
+    if (!isFinite(at) && isFinite(at = chosen('hour', have, t))) c = 't' + at;
   } else {
     at = chosen(c, have, t);
   }

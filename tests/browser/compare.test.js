@@ -391,11 +391,19 @@ const kept = (page) => page.evaluate(() => Object.keys(localStorage).filter((k) 
 
 describe('what is kept, and partial totals (intercepted replies)', () => {
   it('the first look of each hour for two days, of each day for 30 days; a few megabytes at most, oldest dropped first', async () => {
-    const times = [T0, T0 + 10 * 60e3, T0 + 50 * 60e3, T0 + HOUR, T0 + 2 * HOUR + 5 * 60e3, T0 + 26 * HOUR];
+    const times = [T0, T0 + 10 * 60e3, T0 + 50 * 60e3, T0 + HOUR, T0 + HOUR + 30 * 60e3, T0 + 2 * HOUR + 5 * 60e3, T0 + 26 * HOUR];
     const all = times.concat([T0 + 3 * DAY, T0 + 3 * DAY + HOUR, T0 + 32 * DAY, T0 + 33 * DAY]);
     let i = 0;
     const { context, page, errors } = await served(() => detail(all[Math.min(i++, all.length - 1)], [['a', MB], ['b', 2 * MB]]));
-    for (let n = 1; n < times.length; n++) await redrawn(page, () => page.click('#btnRefresh'));
+    for (let n = 1; n < times.length; n++) {
+      await redrawn(page, () => page.click('#btnRefresh'));
+      // By itself: the last look before today, else the latest look an
+      // hour old or more (at 09:30 the look of 08:00, though one of 09:00
+      // is kept), else none.
+      const auto = await page.$eval('#cmpSel', (s) => s.value);
+      assert.equal(auto, times[n] < T0 + HOUR ? 'none' : times[n] < T0 + 2 * HOUR ? 't' + T0 : times[n] < T0 + DAY ? 't' + (T0 + HOUR) : 'today',
+        when(times[n], T0));
+    }
     // One per hour: 08:00, 09:00, 10:00 and the next day's.
     assert.deepEqual((await kept(page)).map((k) => k[3]), [T0, T0 + HOUR, T0 + 2 * HOUR + 5 * 60e3, T0 + 26 * HOUR]);
     assert.deepEqual((await kept(page))[0].slice(0, 3), ['', 'home', '']);
