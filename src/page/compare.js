@@ -88,6 +88,7 @@ function look(t) {
   if (CACHED.k !== k) {
     var v = null;
     try { v = JSON.parse(localStorage.getItem(k)); } catch (e) { v = null; }
+    if (v && Array.isArray(v.e)) v.e = v.e.filter(Array.isArray);
     CACHED = { k: k, v: v && Array.isArray(v.e) ? v : null };
   }
   return CACHED.v;
