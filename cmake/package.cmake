@@ -25,7 +25,7 @@ install(TARGETS plugin_disks RUNTIME DESTINATION ${PLUGIN_BIN_DIR})
 install(FILES README.md CHANGELOG.md DESTINATION ${PLUGIN_DOC_DIR})
 install(FILES docs/deploy.md docs/api.md docs/prometheus.md docs/dashboard-light.png
   docs/dashboard-dark.png docs/dashboard-drill.png docs/dashboard-320-light.png docs/dashboard-360-light.png
-  docs/dashboard-360-dark.png docs/dashboard-414-light.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
+  docs/dashboard-360-dark.png docs/dashboard-414-light.png docs/dashboard-compare.png DESTINATION ${PLUGIN_DOC_DIR}/docs)
 install(DIRECTORY docs/schema DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.json")
 # The Prometheus scrape configuration, alert rules and target files.
 install(DIRECTORY docs/prometheus DESTINATION ${PLUGIN_DOC_DIR}/docs FILES_MATCHING PATTERN "*.yml")

@@ -55,10 +55,15 @@ function withCtx(u) {
    line break) would make fetch throw and every request fail, so such a
    password travels in the pwd parameter alone. */
 var HEADER_SAFE = /^[^\0\r\n\u0100-\uffff]*$/;
+/* The parsed reply keeps its text as it came (_raw), for Save. */
 function getJSON(u) {
   var o = { cache: 'no-store' };
   if (pwd && HEADER_SAFE.test(pwd)) o.headers = { 'X-Zem-Password': pwd };
-  return fetch(u, o).then(function (r) { return r.json(); });
+  return fetch(u, o).then(function (r) { return r.text(); }).then(function (t) {
+    var v = JSON.parse(t);
+    if (v && typeof v === 'object') Object.defineProperty(v, '_raw', { value: t });
+    return v;
+  });
 }
 
 /* File systems held in memory (RAM, or RAM and swap) are not drives: they
@@ -260,7 +265,10 @@ document.querySelector('th[data-sort="disk_bytes"]').title =
   'in the entry whose name comes first (capitals before small letters); a link only its own blocks';
 function sorted(list) {
   if (!SORT) return list;
-  var key = function (e) { return e && e[SORT] != null ? num(e[SORT]) : -1; };
+  var key = function (e) {
+    if (SORT === 'change') { var c = chgOf(e); return c ? c.v : -Infinity; }
+    return e && e[SORT] != null ? num(e[SORT]) : -1;
+  };
   return list.map(function (e, i) { return [e, i]; }).sort(function (a, b) {
     var x = key(a[0]), y = key(b[0]);
     return x === y ? a[1] - b[1] : (x < y ? -SORT_DIR : SORT_DIR);
@@ -273,7 +281,7 @@ function drawSorters() {
     else th.removeAttribute('aria-sort');
   });
 }
-SORTERS.forEach(function (th) {
+function sorter(th) {
   th.querySelector('button').addEventListener('click', function () {
     var k = th.getAttribute('data-sort');
     SORT_DIR = SORT === k ? -SORT_DIR : -1;
@@ -281,7 +289,8 @@ SORTERS.forEach(function (th) {
     drawSorters();
     if (SHOWN) drawRows(SHOWN);
   });
-});
+}
+SORTERS.forEach(sorter);
 
 /* Fills the table body from a successful reply, in the order chosen;
    returns the number of rows. */
@@ -310,6 +319,13 @@ function drawRows(d) {
     }
     tr.appendChild(amountCell('num', bytes(e.bytes), reason, true));
     tr.appendChild(amountCell('num', bytes(e.disk_bytes), reason, false));
+    /* On disk against the look compared with. */
+    var c = chgOf(e);
+    if (CHG) {
+      var td = el('td', 'num chg', c ? c.text : DASH);
+      if (c && c.q) { td.title = c.words; td.appendChild(hidden(' (' + c.words + ')')); }
+      tr.appendChild(td);
+    }
     /* The entry's part of the folder listed, as a bar and a number. */
     var part = el('td', 'num part');
     if (d.folder_bytes == null) {
@@ -341,6 +357,7 @@ function drawNote(d, listed) {
   if (detail) {
     parts.push(atLeast(bytes(d.folder_bytes), reason), atLeast(bytes(d.folder_disk_bytes), reason) + ' on disk',
       atLeast(count(d.folder_items), reason) + (num(d.folder_items) === 1 ? ' item' : ' items'));
+    if (BASE) parts.push(change(num(d.folder_disk_bytes), !!reason, BASE.d, !!BASE.p).text + ' on disk since ' + SINCE);
   }
   parts.push(bytes(d.root_used_bytes) + ' used of ' + bytes(d.root_total_bytes));
   parts.push(listed + ' entries');
@@ -424,6 +441,8 @@ function homeHint(d) {
 function renderDirs(d, ok) {
   $('rows').textContent = '';
   GONE.classList.add('hide');
+  SHOWN = ok ? d : null;
+  compare(SHOWN);
   SHOWN = null;
   drawLargest(ok ? d : null);
   drawMap(ok ? d : null);

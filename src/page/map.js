@@ -70,6 +70,7 @@ function tileFor(key, opens, seen) {
     lbl.setAttribute('aria-hidden', 'true');
     lbl.appendChild(el('span', 'n'));
     lbl.appendChild(el('span', 's'));
+    lbl.appendChild(el('span', 'c'));
     t.appendChild(lbl);
     MAP_KEYS[key] = t;
   }
@@ -77,24 +78,29 @@ function tileFor(key, opens, seen) {
   return t;
 }
 /* Places tile t on rectangle r of a map W x H (as percentages, so that it
-   follows the card's width until the next layout), with its look. */
-function place(t, r, W, H, c, hue, name, size, head) {
-  t.className = 'tile ' + c + (head ? ' head' : '') + (r.w < 30 || r.h < 15 ? ' small' : r.h < 32 && !head ? ' short' : '');
+   follows the card's width until the next layout), with its look; ch: its
+   change, marked when large enough (an outline and a badge). */
+function place(t, r, W, H, c, hue, name, size, head, ch) {
+  var mark = ch ? ch.mark : '';
+  t.className = 'tile ' + c + (head ? ' head' : '') + (r.w < 30 || r.h < 15 ? ' small' : r.h < 32 && !head ? ' short' : '') + (mark ? ' ' + mark : '');
   t.style.left = r.x / W * 100 + '%';
   t.style.top = r.y / H * 100 + '%';
   t.style.width = r.w / W * 100 + '%';
   t.style.height = r.h / H * 100 + '%';
   if (hue) t.style.setProperty('--hue', 'var(' + hue + ')'); else t.style.removeProperty('--hue');
-  t.firstChild.firstChild.textContent = name;
-  t.firstChild.lastChild.textContent = size;
+  t.firstChild.children[0].textContent = name;
+  t.firstChild.children[1].textContent = size;
+  /* Drawn by the sheet; the name says it in words. */
+  t.firstChild.children[2].setAttribute('data-c', mark === 'new' ? 'new' : mark ? (mark === 'up' ? '\u25b2 ' : '\u25bc ') + ch.text : '');
 }
 /* Sets what a tile opens ('' for nothing; via: what a click on it opens,
    for a file drawn inside its folder's tile), its name and its tip. */
-function describe(t, name, sub, label, tip, via) {
+function describe(t, name, sub, label, tip, via, ch) {
   if (name == null) t.removeAttribute('data-name'); else t.setAttribute('data-name', name);
   t._sub = sub;
   t._via = via || '';
-  t.setAttribute('aria-label', label);
+  t.setAttribute('aria-label', label + (ch ? ', ' + since(ch) : ''));
+  if (ch) tip.push([sentence(since(ch)).slice(0, -1)]);
   t._tip = tip;
 }
 /* The lines of an entry's (or child's) tip. */
@@ -119,7 +125,7 @@ function drawMap(d) {
   MAP_WRAP.classList.toggle('hide', !MAP_DATA);
   txt('mapHint', MAP_DATA ? 'Area: ' + (measureOf(d).key === 'disk_bytes' ? 'size on disk' : 'size') +
     '. A folder holds its largest items' + (ROOT === 'home' ? '; click a folder to open it' : '') +
-    '. Arrow keys move between tiles.' : '');
+    '. Arrow keys move between tiles.' + (CHG ? ' Outlined: grown or new (solid, \u25b2), shrunk (dashed, \u25bc).' : '') : '');
   layoutMap();
 }
 
@@ -175,9 +181,9 @@ function layout(d, W, H) {
     var opens = ROOT === 'home' && isDir && drillable(name), hue = HUES[shown.indexOf(x) % HUES.length];
     var kids = isDir && Array.isArray(e.children) ? e.children : [];
     var head = kids.length > 0 && r.w >= 56 && r.h >= 44;
-    var t = tileFor((opens ? 'b' : 'i') + '\n' + name, opens, seen);
-    place(t, r, W, H, (isDir ? 'dir' : 'file') + ' lv1', hue, name + (isDir ? '/' : ''), atLeast(bytes(x.v), reason), head);
-    describe(t, name, opens ? subOf(name) : '', name + ', ' + amount(x.v, reason) + ', ' + share(p), tipOf(e, isDir, m, now, ''));
+    var t = tileFor((opens ? 'b' : 'i') + '\n' + name, opens, seen), ch = chgOf(e);
+    place(t, r, W, H, (isDir ? 'dir' : 'file') + ' lv1', hue, name + (isDir ? '/' : ''), atLeast(bytes(x.v), reason), head, ch);
+    describe(t, name, opens ? subOf(name) : '', name + ', ' + amount(x.v, reason) + ', ' + share(p), tipOf(e, isDir, m, now, ''), '', ch);
     if (head) drawChildren(e, x.v, { x: r.x + 2, y: r.y + 22, w: r.w - 4, h: r.h - 24 }, W, H, m, total, hue, opens, seen);
   });
   return seen;
@@ -198,12 +204,12 @@ function drawChildren(e, v, box, W, H, m, total, hue, opens, seen) {
     if (r.item.rest || r.w < CHILD_MIN || r.h < CHILD_MIN) return;
     var c = r.item.c, name = String(c.name), isDir = c.is_dir === true;
     var sub = opens && isDir && nameOk(name) && fits(subOf(parent) + '/' + name) ? subOf(parent) + '/' + name : '';
-    var t = tileFor('c' + (sub ? 'b' : 'i') + '\n' + parent + '\n' + name, !!sub, seen);
-    place(t, r, W, H, (isDir ? 'dir' : 'file') + ' lv2', hue, name + (isDir ? '/' : ''), bytes(r.item.v), false);
+    var t = tileFor('c' + (sub ? 'b' : 'i') + '\n' + parent + '\n' + name, !!sub, seen), ch = kidChg(e, c);
+    place(t, r, W, H, (isDir ? 'dir' : 'file') + ' lv2', hue, name + (isDir ? '/' : ''), bytes(r.item.v), false, ch);
     t.setAttribute('data-parent', parent);
     describe(t, name, sub, name + ', ' + bytes(r.item.v) + (m.key === 'disk_bytes' ? ' on disk' : '') + ', ' +
       share(total > 0 ? r.item.v / total * 100 : 0) + ', in ' + parent, tipOf(c, isDir, m, 0, parent),
-      opens ? subOf(parent) : '');
+      opens ? subOf(parent) : '', ch);
   });
 }
 

@@ -162,10 +162,11 @@ const AXE_DRIVES = mountsReply(['/', '/dev/shm', '/sys/fs/cgroup', '/dev', '/mnt
   drive({ mount, device: 'dev' + i, pct: [20, 0, 0, 0, 95][i] })));
 
 // Violations by rule, in elements; and any violation at all on what the
-// drill-down, the detail columns, the largest files and the map added (the
-// breadcrumb, the way up, the rows, the headings of On disk, Of folder,
-// Items and Modified, the card, the map with its tip and hint, the memory
-// group and the note under the tiles).
+// drill-down, the detail columns, the largest files, the map and the
+// comparison added (the breadcrumb, the way up, the rows, the headings of
+// On disk, Change, Of folder, Items and Modified, the card, the map with its
+// tip and hint, the memory group, the note under the tiles, the comparison's
+// control, message and gone entries).
 async function axeCounts(target) {
   if (!(await target.evaluate(() => typeof window.axe === 'object'))) await target.addScriptTag({ path: AXE });
   return target.evaluate(async () => {
@@ -174,8 +175,9 @@ async function axeCounts(target) {
     for (const v of r.violations) {
       for (const n of v.nodes) {
         const e = document.querySelector(n.target[0]);
-        if (e && (e.closest('.crumbs, .gone, #rows, th[data-sort], #largest, #mapWrap, .memfs > summary, #kNote, #ofMeasure') ||
-          (e.closest('#mapWrap+.tblwrap thead th') && [2, 3, 5, 6].includes(e.closest('th').cellIndex)))) out.onNew.push(v.id + ' ' + n.target[0]);
+        const th = e && e.closest('#mapWrap+.tblwrap thead th');
+        if (e && (e.closest('.crumbs, .gone, #rows, th[data-sort], #largest, #mapWrap, .memfs > summary, #kNote, #ofMeasure, .cmp, #cmpMsg, #cmpGone') ||
+          (th && /^(On disk|Change|Of folder|Items|Modified)/.test(th.textContent)))) out.onNew.push(v.id + ' ' + n.target[0]);
         out.rules[v.id] = (out.rules[v.id] || 0) + 1;
       }
     }

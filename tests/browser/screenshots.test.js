@@ -7,8 +7,9 @@
 // every drive and folder on the page is the demo's, none of this machine's.
 // Everything it mounts goes with the host.
 // They are written to $BROWSER_TMP; with UPDATE_SCREENSHOTS=1 to docs/
-// (docs/dashboard-light.png, docs/dashboard-dark.png, and
-// docs/dashboard-drill.png: two folders down, by clicking).
+// (docs/dashboard-light.png, docs/dashboard-dark.png,
+// docs/dashboard-drill.png: two folders down, by clicking, and
+// docs/dashboard-compare.png: compared with a look of the day before).
 'use strict';
 const { it, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -67,6 +68,49 @@ for (const theme of ['light', 'dark']) {
     await context.close();
   });
 }
+
+// An earlier look of the home folder, as the browser would have kept it a
+// day before: Downloads and Pictures smaller, the cache larger, no Desktop
+// yet, and a backup and a game library since removed (sizes on disk).
+function earlier(d) {
+  const GB = 1024 ** 3, scale = { Downloads: 0.55, Pictures: 0.9, '.cache': 1.6 };
+  const size = (x, k) => Object.assign({}, x, { bytes: Math.round(x.bytes * k), disk_bytes: Math.round(x.disk_bytes * k) });
+  const e = d.entries.filter((x) => x.name !== 'Desktop').map((x) => (scale[x.name] ? Object.assign(size(x, scale[x.name]),
+    x.children ? { children: x.children.map((c) => size(c, scale[x.name])) } : {}) : x));
+  e.push({ name: 'old-laptop-backup.tar', path: d.root + '/old-laptop-backup.tar', bytes: 12 * GB, disk_bytes: 12 * GB, pct: 0, is_dir: false,
+    items: 1, modified: d.utc, partial: null });
+  e.push({ name: 'Steam', path: d.root + '/Steam', bytes: 7 * GB, disk_bytes: 7 * GB, pct: 0, is_dir: true, items: 900, modified: d.utc,
+    partial: null, children: [] });
+  const sum = (k) => e.reduce((t, x) => t + x[k], 0);
+  return Object.assign({}, d, { entries: e, folder_bytes: sum('bytes'), folder_disk_bytes: sum('disk_bytes'),
+    utc: new Date(Date.parse(d.utc) - 26 * 3600e3).toISOString().replace(/\.\d+Z$/, 'Z') });
+}
+
+it('dashboard compared with the look of the day before, light theme', async () => {
+  const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce', timezoneId: 'UTC' });
+  const page = await context.newPage();
+  // The first folder reply of home reaches the page as the earlier look.
+  let first = true;
+  await page.route(h.isAction('dirs'), async (route) => {
+    const res = await route.fetch();
+    const d = await res.json();
+    const use = first && d.ok && d.root_kind === 'home' ? earlier(d) : d;
+    if (use !== d) first = false;
+    await route.fulfill({ response: res, body: JSON.stringify(use) });
+  });
+  await page.goto(host.url + '/plugin_disks?theme=light');
+  await h.waitText(page, '#pPlatform', 'linux');
+  await h.waitFor(page, () => document.body.textContent.includes('old-laptop-backup.tar') || /entries/.test(document.getElementById('dirNote').textContent));
+  await page.click('#btnRefresh');
+  await h.waitFor(page, () => document.querySelector('th.chg') && !document.getElementById('cmpGone').hidden);
+  assert.equal(await page.$eval('#cmpSel', (s) => s.value), 'today');
+  await page.mouse.move(0, 0);
+  const file = path.join(OUT, 'dashboard-compare.png');
+  await page.screenshot({ path: file, fullPage: true });
+  const png = fs.readFileSync(file);
+  assert.equal(png.readUInt32BE(16), 1100);
+  await context.close();
+});
 
 it('dashboard drilled down two folders, light theme', async () => {
   const context = await browser.newContext({ viewport: { width: 1100, height: 900 }, reducedMotion: 'reduce' });
