@@ -244,6 +244,9 @@ class Case {
   // and when the reply was complete (its last LF) and when its end of file
   // came, in ms.
   run(args = []) {
+    // Taken before the process starts: once started, it may run its clock
+    // for a while on a busy machine before this process runs again.
+    const start = process.hrtime.bigint();
     let child;
     if (this.c.wine) {
       // Wine sets USERPROFILE itself: a case's own goes through cmd.
@@ -262,7 +265,6 @@ class Case {
         env: this.c.env || {}, stdio: ['ignore', 'pipe', 'pipe'],
       });
     }
-    const start = process.hrtime.bigint();
     const ms = () => Number(process.hrtime.bigint() - start) / 1e6;
     const out = [];
     const r = { complete: null, eof: null };
