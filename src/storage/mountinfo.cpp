@@ -43,6 +43,19 @@ static int take(char *dst, size_t cap, char *field) {
   return 1;
 }
 
+// Whether the comma-separated list holds name as a whole option.
+static int has_option(const char *list, const char *name) {
+  size_t n = strlen(name);
+  for (const char *p = list; *p;) {
+    const char *end = strchr(p, ',');
+    size_t len = end ? (size_t)(end - p) : strlen(p);
+    if (len == n && memcmp(p, name, n) == 0) return 1;
+    if (!end) break;
+    p = end + 1;
+  }
+  return 0;
+}
+
 int parse_mountinfo_line(char *line, drive_row *row) {
   memset(row, 0, sizeof *row);
   row->kind = DRIVE_MOUNT_TABLE;
@@ -61,6 +74,15 @@ int parse_mountinfo_line(char *line, drive_row *row) {
   char *fstype = next_field(&s);
   char *source = next_field(&s);
   if (!fstype || !source) return 0;
+  // The file system's own options, which the mount's may hide: a file
+  // system the kernel has stopped writing to after an error still shows
+  // its mount "rw".
+  char *super = next_field(&s);
+  if (super) {
+    row->super_ro = has_option(super, "ro");
+    row->emergency_ro = has_option(super, "emergency_ro");
+  }
+  row->mount_ro = has_option(options, "ro");
 
   char *end;
   unsigned long major = strtoul(devno, &end, 10);
