@@ -43,17 +43,22 @@ static int take(char *dst, size_t cap, char *field) {
   return 1;
 }
 
-// Whether the comma-separated list holds name as a whole option.
-static int has_option(const char *list, const char *name) {
-  size_t n = strlen(name);
+// Which of "ro" and "emergency_ro" the comma-separated list holds as whole
+// options: one pass, since every line of the table is read.
+enum { OPT_RO = 1, OPT_EMERGENCY_RO = 2 };
+static int read_only_options(const char *list) {
+  int found = 0;
   for (const char *p = list; *p;) {
-    const char *end = strchr(p, ',');
-    size_t len = end ? (size_t)(end - p) : strlen(p);
-    if (len == n && memcmp(p, name, n) == 0) return 1;
-    if (!end) break;
-    p = end + 1;
+    const char *start = p;
+    while (*p && *p != ',') p++;
+    size_t len = (size_t)(p - start);
+    if (len == 2 && start[0] == 'r' && start[1] == 'o')
+      found |= OPT_RO;
+    else if (len == 12 && memcmp(start, "emergency_ro", 12) == 0)
+      found |= OPT_EMERGENCY_RO;
+    if (*p) p++;
   }
-  return 0;
+  return found;
 }
 
 int parse_mountinfo_line(char *line, drive_row *row) {
@@ -79,10 +84,11 @@ int parse_mountinfo_line(char *line, drive_row *row) {
   // its mount "rw".
   char *super = next_field(&s);
   if (super) {
-    row->super_ro = has_option(super, "ro");
-    row->emergency_ro = has_option(super, "emergency_ro");
+    int found = read_only_options(super);
+    row->super_ro = (found & OPT_RO) != 0;
+    row->emergency_ro = (found & OPT_EMERGENCY_RO) != 0;
   }
-  row->mount_ro = has_option(options, "ro");
+  row->mount_ro = (read_only_options(options) & OPT_RO) != 0;
 
   char *end;
   unsigned long major = strtoul(devno, &end, 10);
