@@ -36,6 +36,8 @@ struct mount_info {
   // collect_mounts was asked for them.
   int readonly;          // it cannot be written, for any reason
   int readonly_reason;   // RO_*: why
+  int forced_readonly;   // read-only by its own file system's state
+                         // (RO_FILESYSTEM, RO_ERRORS), not by its mount
   int errors_known;      // whether it has recorded errors is told
   int errors_recorded;   // it has: a count above 0, the kernel's stop after
                          // an error, or a volume marked dirty

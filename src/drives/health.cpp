@@ -59,6 +59,6 @@ void judge_drive(mount_info *m, const drive_row *row, const space_info *space,
     m->readonly_reason = m->errors_recorded ? RO_ERRORS : RO_FILESYSTEM;
   else
     m->readonly_reason = RO_MOUNT;
-  m->attention = m->readonly_reason == RO_ERRORS ||
-                 m->readonly_reason == RO_FILESYSTEM || m->errors_recorded;
+  m->forced_readonly = m->readonly_reason == RO_ERRORS || m->readonly_reason == RO_FILESYSTEM;
+  m->attention = m->forced_readonly || m->errors_recorded;
 }

@@ -4,7 +4,7 @@
 #include "json/actions.h"
 #include "json/writer.h"
 
-// null, or the count or stamp that is told.
+// The detail fields of one drive: null where the platform told nothing.
 static void write_health(const mount_info *m) {
   out_fmt(",\"readonly\":%s,\"readonly_reason\":", m->readonly ? "true" : "false");
   const char *reason = readonly_reason_name(m->readonly_reason);

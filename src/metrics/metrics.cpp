@@ -81,8 +81,7 @@ static uint64_t figure_of(const mount_info *m, int figure) {
     case FILES: return m->inodes_total;
     case FILES_FREE: return m->inodes_total - m->inodes_used;  // never wraps
     case READONLY: return m->readonly ? 1 : 0;
-    case FORCED_READONLY:
-      return m->readonly_reason == RO_ERRORS || m->readonly_reason == RO_FILESYSTEM;
+    case FORCED_READONLY: return m->forced_readonly ? 1 : 0;
     case ERRORS: return m->error_count;
     default: return (uint64_t)m->last_error;  // above 0 where written
   }

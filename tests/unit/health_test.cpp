@@ -80,6 +80,7 @@ TEST(DriveHealth, Judged) {
     EXPECT_EQ(c.errors_known, m.errors_known) << c.what;
     EXPECT_EQ(c.errors_recorded, m.errors_recorded) << c.what;
     EXPECT_EQ(c.attention, m.attention) << c.what;
+    EXPECT_EQ(c.reason == RO_ERRORS || c.reason == RO_FILESYSTEM, m.forced_readonly) << c.what;
     EXPECT_EQ(c.errors.has_count, m.has_error_count) << c.what;
     EXPECT_EQ(c.errors.has_count ? c.errors.count : 0, m.error_count) << c.what;
     EXPECT_EQ(c.last_error, m.last_error) << c.what;
