@@ -43,22 +43,21 @@ static int take(char *dst, size_t cap, char *field) {
   return 1;
 }
 
-// Which of "ro" and "emergency_ro" the comma-separated list holds as whole
-// options: one pass, since every line of the table is read.
-enum { OPT_RO = 1, OPT_EMERGENCY_RO = 2 };
-static int read_only_options(const char *list) {
-  int found = 0;
-  for (const char *p = list; *p;) {
-    const char *start = p;
-    while (*p && *p != ',') p++;
-    size_t len = (size_t)(p - start);
-    if (len == 2 && start[0] == 'r' && start[1] == 'o')
-      found |= OPT_RO;
-    else if (len == 12 && memcmp(start, "emergency_ro", 12) == 0)
-      found |= OPT_EMERGENCY_RO;
-    if (*p) p++;
-  }
-  return found;
+// Whether the comma-separated options begin with "ro": the kernel writes
+// "ro" or "rw" first, for the mount and for the file system alike.
+static int first_is_ro(const char *list) {
+  return list[0] == 'r' && list[1] == 'o' && (list[2] == ',' || list[2] == '\0');
+}
+
+// Whether the options hold "emergency_ro" whole, wherever the file system
+// writes it. Every line of the table is read: one search, no pass of our
+// own over each byte.
+static int has_emergency_ro(const char *list) {
+  static const char name[] = "emergency_ro";
+  const size_t n = sizeof name - 1;
+  for (const char *p = strstr(list, name); p; p = strstr(p + 1, name))
+    if ((p == list || p[-1] == ',') && (p[n] == ',' || p[n] == '\0')) return 1;
+  return 0;
 }
 
 int parse_mountinfo_line(char *line, drive_row *row) {
@@ -84,11 +83,10 @@ int parse_mountinfo_line(char *line, drive_row *row) {
   // its mount "rw".
   char *super = next_field(&s);
   if (super) {
-    int found = read_only_options(super);
-    row->super_ro = (found & OPT_RO) != 0;
-    row->emergency_ro = (found & OPT_EMERGENCY_RO) != 0;
+    row->super_ro = first_is_ro(super);
+    row->emergency_ro = has_emergency_ro(super);
   }
-  row->mount_ro = (read_only_options(options) & OPT_RO) != 0;
+  row->mount_ro = first_is_ro(options);
 
   char *end;
   unsigned long major = strtoul(devno, &end, 10);

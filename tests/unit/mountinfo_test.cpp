@@ -41,9 +41,12 @@ const line_case line_cases[] = {
      (8ull << 32) | 2, 1, 1, 0, 0},
     {"92 69 7:2 / /snap/x/1 ro,nodev,relatime shared:5 - squashfs /dev/loop2 ro", 1,
      "/dev/loop2", "squashfs", "/snap/x/1", (7ull << 32) | 2, 1, 1, 1, 0},
-    // Whole options only: "remount-ro", "errors=ro" and "rox" are not "ro".
-    {"93 69 8:3 / /c rw,rox - ext4 /dev/sda3 rw,errors=ro,emergency_rox", 1, "/dev/sda3",
-     "ext4", "/c", (8ull << 32) | 3, 1, 0, 0, 0},
+    // Whole options only: "rox", "errors=ro" and "emergency_rox" are not
+    // "ro" or "emergency_ro"; "ro" counts where the kernel writes it, first.
+    {"93 69 8:3 / /c rox,relatime - ext4 /dev/sda3 rw,errors=ro,emergency_rox,xemergency_ro", 1,
+     "/dev/sda3", "ext4", "/c", (8ull << 32) | 3, 1, 0, 0, 0},
+    {"94 69 8:4 / /d ro - ext4 /dev/sda4 ro,emergency_ro", 1, "/dev/sda4", "ext4", "/d",
+     (8ull << 32) | 4, 1, 1, 1, 1},
     {"44 25 0:54 / /m rw ext4 /dev/z rw", 0, "", "", "", 0, 0, 0, 0, 0},   // no separator
     {"45 25 0:55 / /m rw -", 0, "", "", "", 0, 0, 0, 0, 0},                // nothing after it
     {"46 25 zz / /m rw - ext4 /dev/z rw", 0, "", "", "", 0, 0, 0, 0, 0},  // bad device number
