@@ -99,6 +99,11 @@ void add_drives(int sel) {
     if (sel >= 5 && i == 1) d->row.drive_type = DRIVE_TYPE_NO_ROOT_DIR;
     if (sel >= 7 && i == 2) d->space_fails = 1;
     if (sel >= 8 && i == 0) d->fs_name_fails = 1;
+    // What detail=1 tells: a read-only volume, a dirty one, a clean one.
+    if (sel & 1) d->space.readonly = i == 2;
+    d->has_errors = i < 2;
+    d->errors.has_dirty = i < 2;
+    d->errors.dirty = i == 0 && (sel & 2);
   }
 }
 
@@ -368,7 +373,36 @@ void check_keys(const check::jvalue &o, const std::vector<const char *> &keys) {
          o.members[i].first.c_str(), keys[i]);
 }
 
-void check_mounts(const check::jvalue &o) {
+bool wants_detail(const char *qs);
+
+// The detail fields of one drive letter, against what the fake volume
+// told: read-only only as a volume (reason mount), the dirty bit where
+// told, no count, and attention exactly for errors recorded.
+void check_drive_health(const check::jvalue &m) {
+  const fake_drive *d = nullptr;
+  for (int i = 0; i < fake.n_drives; i++)
+    if (fake.drives[i].row.mount == str(m.get("mount"))) d = &fake.drives[i];
+  PROP(d != nullptr, "a drive the platform does not have");
+  PROP(m.get("readonly")->kind == check::jvalue::BOOL &&
+           boolean(m.get("readonly")) == (d->space.readonly != 0),
+       "readonly");
+  const check::jvalue *why = m.get("readonly_reason");
+  PROP(d->space.readonly ? why->kind == check::jvalue::STR && why->text == "mount"
+                         : why->kind == check::jvalue::NUL,
+       "readonly_reason");
+  const check::jvalue *rec = m.get("errors_recorded");
+  if (d->has_errors)
+    PROP(rec->kind == check::jvalue::BOOL && boolean(rec) == (d->errors.dirty != 0), "errors_recorded");
+  else
+    PROP(rec->kind == check::jvalue::NUL, "errors_recorded without an answer");
+  PROP(m.get("error_count")->kind == check::jvalue::NUL, "an error count on a drive letter");
+  PROP(m.get("last_error")->kind == check::jvalue::NUL, "an error time on a drive letter");
+  PROP(m.get("attention")->kind == check::jvalue::BOOL &&
+           boolean(m.get("attention")) == (d->has_errors && d->errors.dirty),
+       "attention");
+}
+
+void check_mounts(const check::jvalue &o, bool detail) {
   check_keys(o, {"ok", "action", "plugin", "version", "platform", "pid",
                  "count", "utc", "zero_network", "mounts"});
   const check::jvalue *list = o.get("mounts");
@@ -384,9 +418,18 @@ void check_mounts(const check::jvalue &o) {
        list->items.size(), usable);
   for (size_t i = 0; i < list->items.size(); i++) {
     const check::jvalue &m = list->items[i];
-    check_keys(m, {"device", "fstype", "mount", "total_bytes", "used_bytes",
-                   "free_bytes", "avail_bytes", "pct", "inodes_total",
-                   "inodes_used", "inodes_pct", "has_inodes"});
+    if (detail) {
+      check_keys(m, {"device", "fstype", "mount", "total_bytes", "used_bytes",
+                     "free_bytes", "avail_bytes", "pct", "inodes_total",
+                     "inodes_used", "inodes_pct", "has_inodes", "readonly",
+                     "readonly_reason", "errors_recorded", "error_count",
+                     "last_error", "attention"});
+      check_drive_health(m);
+    } else {
+      check_keys(m, {"device", "fstype", "mount", "total_bytes", "used_bytes",
+                     "free_bytes", "avail_bytes", "pct", "inodes_total",
+                     "inodes_used", "inodes_pct", "has_inodes"});
+    }
     uint64_t total = num(m.get("total_bytes")), used = num(m.get("used_bytes"));
     uint64_t free_b = num(m.get("free_bytes")), avail = num(m.get("avail_bytes"));
     PROP(used == (total >= free_b ? total - free_b : 0), "used_bytes wrong");
@@ -695,7 +738,7 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
     PROP(boolean(o.get("node_auth")) == auth, "node_auth");
     PROP(num(o.get("pid")) == 4242, "pid");
   } else if (action == "mounts") {
-    check_mounts(o);
+    check_mounts(o, wants_detail(qs));
   } else {
     PROP(action == "dirs", "action %s", action.c_str());
     PROP(home && *home, "dirs answered without a home folder");
@@ -704,7 +747,8 @@ void check_json(const std::string &body, const char *qs, const char *node_pwd,
 }
 
 // A metrics reply (text format 0.0.4): every line a HELP, the TYPE of the
-// family it names (a gauge), or a sample of that family; each family once
+// family it names (a gauge, or a counter for a name ending in _total), or
+// a sample of that family; each family once
 // and whole; label values valid UTF-8 with only \\, \" and \n escaped; each
 // series once; the home families exactly when root or sub is given, with at
 // most top entries.
@@ -727,7 +771,8 @@ void check_metrics(const std::string &body, const char *qs) {
       "disks_info", "disks_filesystem_size_bytes", "disks_filesystem_free_bytes",
       "disks_filesystem_avail_bytes", "disks_filesystem_files",
       "disks_filesystem_files_free", "disks_filesystem_readonly",
-      "disks_filesystem_device_error", "disks_home_bytes", "disks_home_disk_bytes",
+      "disks_filesystem_forced_readonly", "disks_filesystem_errors_total",
+      "disks_filesystem_last_error_timestamp_seconds", "disks_filesystem_device_error", "disks_home_bytes", "disks_home_disk_bytes",
       "disks_home_items", "disks_home_partial", "disks_home_walk_seconds",
       "disks_home_entry_bytes", "disks_home_entry_disk_bytes"};
   std::vector<std::string> families, series;
@@ -746,7 +791,10 @@ void check_metrics(const std::string &body, const char *qs) {
       continue;
     }
     if (line.compare(0, 7, "# TYPE ") == 0) {
-      PROP(line == "# TYPE " + helped + " gauge", "TYPE not after its HELP: %s", line.c_str());
+      // Counters end in _total, as the format's conventions ask.
+      bool counter = helped.size() > 6 && helped.compare(helped.size() - 6, 6, "_total") == 0;
+      PROP(line == "# TYPE " + helped + (counter ? " counter" : " gauge"), "TYPE not after its HELP: %s",
+           line.c_str());
       bool ok = false;
       for (const char *k : known) ok |= helped == k;
       PROP(ok, "unknown family %s", helped.c_str());

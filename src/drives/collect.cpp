@@ -17,6 +17,7 @@ struct collect_ctx {
   int count;
   hung_drives *hung;
   dead_drives *dead;           // NULL: not told
+  int want_errors;             // ask each listed drive storage_fs_errors
   int n;                       // rows gathered
   drive_row rows[CHUNK];
   const drive_row *asked[CHUNK];
@@ -60,7 +61,8 @@ static mount_info *same_place(collect_ctx *c, const drive_row *row) {
 }
 
 static void fill_record(mount_info *m, const drive_row *row,
-                        const space_info *space, const char *fs_name) {
+                        const space_info *space, const char *fs_name,
+                        const fs_errors *errors) {
   memset(m, 0, sizeof *m);
   copy_str(m->device, sizeof m->device, row->device);
   copy_str(m->mount, sizeof m->mount, row->mount);
@@ -77,7 +79,7 @@ static void fill_record(mount_info *m, const drive_row *row,
                          ? space->inodes_total - space->inodes_free
                          : 0;
   }
-  m->readonly = space->readonly;
+  judge_drive(m, row, space, errors);
   m->dev_id = row->dev_id;
   m->root_len = row->root_len;
 }
@@ -100,11 +102,14 @@ static void collect_one(collect_ctx *c, const drive_row *row,
   if (seen && !mount_replaces(seen, row)) return;
   space_info space;
   char fs_name[64];
+  fs_errors errors;
   memset(&space, 0, sizeof space);
+  memset(&errors, 0, sizeof errors);
   if (probe) {
     if (!probe->answered || !probe->space_ok) return;
     space = probe->space;
     copy_str(fs_name, sizeof fs_name, probe->name_ok ? probe->fs_name : "");
+    if (probe->errors_ok) errors = probe->errors;
   } else if (hung_has(c->hung, row->mount)) {
     return;  // given up earlier in this request: not asked again
   } else {
@@ -112,17 +117,20 @@ static void collect_one(collect_ctx *c, const drive_row *row,
     if (!storage_fs_name(row, fs_name, sizeof fs_name)) fs_name[0] = '\0';
   }
   if (!drive_has_room(row, &space)) return;
+  // Asked only of a drive that stays listed (a drive asked through the
+  // probe has answered already).
+  if (c->want_errors && !probe) storage_fs_errors(row, &errors);
   mount_info *slot = seen;
   if (!slot && c->count < MAX_MOUNTS) slot = &c->table[c->count++];
   if (!slot) {
     // A full table keeps the drives the reply lists first: the largest.
     static mount_info next;  // too large for a thread's stack
-    fill_record(&next, row, &space, fs_name);
+    fill_record(&next, row, &space, fs_name, &errors);
     mount_info *last = last_listed(c->table, c->count);
     if (mount_cmp(&next, last) < 0) *last = next;
     return;
   }
-  fill_record(slot, row, &space, fs_name);
+  fill_record(slot, row, &space, fs_name, &errors);
 }
 
 // Asks the gathered rows that may hang all at once, then lists the rows in
@@ -141,7 +149,9 @@ static void flush_rows(collect_ctx *c) {
     c->probe_of[i] = k;
     c->asked[k++] = row;
   }
-  if (k) storage_probe(c->asked, k, 1, PROBE_DEADLINE_MS, c->probes);
+  if (k)
+    storage_probe(c->asked, k, PROBE_NAME | (c->want_errors ? PROBE_ERRORS : 0),
+                  PROBE_DEADLINE_MS, c->probes);
   for (int i = 0; i < c->n; i++) {
     if (c->probe_of[i] == STUCK) {
       dead_add(c->dead, &c->rows[i]);
@@ -174,13 +184,15 @@ static void gather_row(const drive_row *row, void *ctx) {
   if (c->n == CHUNK) flush_rows(c);
 }
 
-int collect_mounts(mount_info *table, hung_drives *hung, dead_drives *dead) {
+int collect_mounts(mount_info *table, hung_drives *hung, dead_drives *dead,
+                   int want_errors) {
   // Large enough that a thread's stack is the wrong place for it.
   static collect_ctx c;
   c.table = table;
   c.count = 0;
   c.hung = hung;
   c.dead = dead;
+  c.want_errors = want_errors;
   if (dead) dead->n = 0;
   c.n = 0;
   storage_each_drive(gather_row, &c);

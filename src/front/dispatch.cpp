@@ -64,6 +64,6 @@ int mode_json(const char *qs) {
   else if (strcmp(action, "dirs") == 0)
     action_dirs(root, sub, sub_len, stamp, want_detail);
   else
-    action_mounts(stamp);
+    action_mounts(stamp, want_detail);
   return 0;
 }

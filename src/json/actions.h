@@ -8,7 +8,10 @@
 void write_unknown_action(const char *action);
 // Each writes one complete reply. stamp is the request's response stamp.
 void action_info(const char *stamp);
-void action_mounts(const char *stamp);
+// detail (the request's detail=1) adds to each drive whether it can be
+// written and why not, what its file system has recorded of errors, and
+// whether it needs attention.
+void action_mounts(const char *stamp, int detail = 0);
 // The breakdown of the home folder, or of a folder below it: sub_val is
 // the decoded sub value of sub_len bytes (zero bytes a %00 put there
 // included); an empty one lists home itself. detail (the request's

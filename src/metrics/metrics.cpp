@@ -23,27 +23,55 @@ static void drive_labels(const char *device, const char *fstype,
   OUT_LIT("}");
 }
 
-enum { SIZE, FREE, AVAIL, FILES, FILES_FREE, READONLY };
+enum {
+  SIZE, FREE, AVAIL, FILES, FILES_FREE, READONLY, FORCED_READONLY, ERRORS,
+  LAST_ERROR
+};
+
+// Which drives have a figure: every drive, those that count inodes, those
+// whose platform keeps an error count, those with an error's time.
+enum { ALL, WITH_INODES, WITH_ERROR_COUNT, WITH_ERROR_TIME };
 
 struct drive_family {
   int figure;
+  int drives;
+  int counter;  // a counter: a count that only grows, but for a reset
   const char *name;
   const char *help;
 };
 
 // The figures of the mounts reply, under the names node_exporter gives
-// the same figures; files only for the drives that count inodes.
+// the same figures, then what the detail reply tells of errors.
 static const drive_family drive_families[] = {
-    {SIZE, "disks_filesystem_size_bytes", "Size of the file system in bytes."},
-    {FREE, "disks_filesystem_free_bytes", "Free bytes of the file system."},
-    {AVAIL, "disks_filesystem_avail_bytes",
+    {SIZE, ALL, 0, "disks_filesystem_size_bytes", "Size of the file system in bytes."},
+    {FREE, ALL, 0, "disks_filesystem_free_bytes", "Free bytes of the file system."},
+    {AVAIL, ALL, 0, "disks_filesystem_avail_bytes",
      "Bytes of the file system free for the user the program runs as."},
-    {FILES, "disks_filesystem_files", "Inodes of the file system."},
-    {FILES_FREE, "disks_filesystem_files_free",
+    {FILES, WITH_INODES, 0, "disks_filesystem_files", "Inodes of the file system."},
+    {FILES_FREE, WITH_INODES, 0, "disks_filesystem_files_free",
      "Free inodes of the file system."},
-    {READONLY, "disks_filesystem_readonly",
-     "1 when the file system is mounted read-only."},
+    {READONLY, ALL, 0, "disks_filesystem_readonly",
+     "1 when the file system cannot be written: mounted read-only, read-only "
+     "by nature, or made read-only by its own file system."},
+    {FORCED_READONLY, ALL, 0, "disks_filesystem_forced_readonly",
+     "1 when the file system itself went read-only beneath a writable mount "
+     "(the kernel stops writes so after an error), else 0."},
+    {ERRORS, WITH_ERROR_COUNT, 1, "disks_filesystem_errors_total",
+     "Errors the file system has recorded since a check last cleared them "
+     "(ext2/3/4)."},
+    {LAST_ERROR, WITH_ERROR_TIME, 0, "disks_filesystem_last_error_timestamp_seconds",
+     "Time of the last error the file system recorded, in seconds since "
+     "1970."},
 };
+
+static int has_figure(const mount_info *m, int drives) {
+  switch (drives) {
+    case WITH_INODES: return m->has_inodes;
+    case WITH_ERROR_COUNT: return m->has_error_count;
+    case WITH_ERROR_TIME: return m->last_error > 0;
+    default: return 1;
+  }
+}
 
 static uint64_t figure_of(const mount_info *m, int figure) {
   switch (figure) {
@@ -52,7 +80,10 @@ static uint64_t figure_of(const mount_info *m, int figure) {
     case AVAIL: return m->avail_bytes;
     case FILES: return m->inodes_total;
     case FILES_FREE: return m->inodes_total - m->inodes_used;  // never wraps
-    default: return m->readonly ? 1 : 0;
+    case READONLY: return m->readonly ? 1 : 0;
+    case FORCED_READONLY: return m->forced_readonly ? 1 : 0;
+    case ERRORS: return m->error_count;
+    default: return (uint64_t)m->last_error;  // above 0 where written
   }
 }
 
@@ -93,13 +124,15 @@ static void write_drives(const mount_info *t, int n, const dead_drives *dead) {
   static unsigned char keep[MAX_MOUNTS + MAX_HUNG];
   pick_drives(t, n, dead, keep);
   for (const drive_family &f : drive_families) {
-    int inodes_only = f.figure == FILES || f.figure == FILES_FREE;
     int samples = 0;
-    for (int i = 0; i < n; i++) samples += keep[i] && (!inodes_only || t[i].has_inodes);
+    for (int i = 0; i < n; i++) samples += keep[i] && has_figure(&t[i], f.drives);
     if (!samples) continue;
-    metrics_family(f.name, f.help);
+    if (f.counter)
+      metrics_counter_family(f.name, f.help);
+    else
+      metrics_family(f.name, f.help);
     for (int i = 0; i < n; i++) {
-      if (!keep[i] || (inodes_only && !t[i].has_inodes)) continue;
+      if (!keep[i] || !has_figure(&t[i], f.drives)) continue;
       out_name(f.name);
       drive_labels(t[i].device, t[i].fstype, t[i].mount);
       metrics_value(figure_of(&t[i], f.figure));
@@ -212,7 +245,7 @@ void metrics_reply(const home_walk *w, int top) {
   static hung_drives hung;
   static dead_drives dead;
   hung.n = 0;
-  int n = collect_mounts(table, &hung, &dead);
+  int n = collect_mounts(table, &hung, &dead, 1);
   if (n > 1) qsort(table, (size_t)n, sizeof table[0], mount_cmp);
 
   metrics_header();

@@ -16,6 +16,10 @@ void metrics_family(const char *name, const char *help) {
   out_fmt("# HELP %s %s\n# TYPE %s gauge\n", name, help, name);
 }
 
+void metrics_counter_family(const char *name, const char *help) {
+  out_fmt("# HELP %s %s\n# TYPE %s counter\n", name, help, name);
+}
+
 // The next character of a label value at *s, which is stepped over: a
 // well-formed UTF-8 sequence or a byte below 0x80 gives its length, a
 // byte that begins nothing 0 (it stands for U+FFFD).

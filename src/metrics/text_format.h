@@ -10,6 +10,8 @@ void metrics_header(void);
 // "# HELP name help" and "# TYPE name gauge". help holds no backslash and
 // no line feed.
 void metrics_family(const char *name, const char *help);
+// The same with "# TYPE name counter".
+void metrics_counter_family(const char *name, const char *help);
 // s as a label value with its quotation marks: the text a JSON reply gives
 // for s (valid UTF-8 unchanged, U+FFFD for each byte that begins no
 // well-formed sequence), with \ " and line feed escaped as \\ \" \n.

@@ -76,11 +76,28 @@ function inMemory(m, x) { return m.platform !== 'windows' && MEMORY_FS.indexOf(S
    say (a hidden element would split the card for the landmark checks). */
 var K_NOTE = el('p', 'sub knote');
 K_NOTE.id = 'kNote';
+/* Drives that need attention (the plugin decides which: attention in the
+   mounts&detail=1 reply): said in the summary and on their cards in words,
+   marked in colour besides. A drive read-only by its mount or by nature
+   only says so, quietly. */
+var K_ATTN = el('p', 'sub knote attn');
+K_ATTN.id = 'kAttn';
+var RO_WHY = { errors: 'read-only after file system errors', filesystem: 'read-only: its file system stopped taking writes' };
+function needsAttention(x) { return x.attention === true; }
+function attentionText(x) {
+  var why = RO_WHY[x.readonly_reason] || 'its file system has recorded errors', n = x.error_count;
+  if (typeof n === 'number' && n > 0) {
+    why += DOT + n + ' error' + (n === 1 ? '' : 's') +
+      (typeof x.last_error === 'string' ? ', the last ' + x.last_error.replace('T', ' ').replace('Z', ' UTC') : '');
+  }
+  return 'Needs attention: ' + why;
+}
 function mountCard(x) {
-  var card = el('div', 'mnt'), h = el('div', 'h'), bar = el('div', 'bar'), nums = el('div', 'nums');
+  var card = el('div', needsAttention(x) ? 'mnt attn' : 'mnt'), h = el('div', 'h'), bar = el('div', 'bar'), nums = el('div', 'nums');
   h.appendChild(el('span', 'mp', x.mount));
   h.appendChild(el('span', 'meta', x.device + DOT + x.fstype));
   h.appendChild(el('span', 'meta', num(x.pct).toFixed(0) + '%'));
+  if (x.readonly === true && !needsAttention(x)) h.appendChild(el('span', 'meta', 'read-only'));
   var fill = el('div', cls(x.pct) ? 'fill ' + cls(x.pct) : 'fill');
   fill.style.width = Math.min(100, Math.max(0, num(x.pct))) + '%';
   bar.appendChild(fill);
@@ -89,6 +106,7 @@ function mountCard(x) {
   nums.appendChild(el('span', '', bytes(x.total_bytes) + ' total'));
   nums.appendChild(el('span', '', x.has_inodes === true ? 'inodes ' + num(x.inodes_pct).toFixed(0) + '%' : 'inodes n/a'));
   card.appendChild(h); card.appendChild(bar); card.appendChild(nums);
+  if (needsAttention(x)) card.appendChild(el('div', 'flag', attentionText(x)));
   return card;
 }
 function renderMounts(m) {
@@ -119,6 +137,11 @@ function renderMounts(m) {
   txt('kUsed', bytes(used));
   txt('kFree', bytes(free));
   txt('kFull', full ? full.mount + ' ' + num(full.pct).toFixed(0) + '%' : DASH);
+  var attn = list.filter(needsAttention).map(function (x) { return x.mount; });
+  K_ATTN.textContent = attn.length + (attn.length === 1 ? ' drive needs' : ' drives need') + ' attention: ' +
+    attn.slice(0, 3).join(', ') + (attn.length > 3 ? ' and ' + (attn.length - 3) + ' more' : '') + '.';
+  if (!attn.length) K_ATTN.remove();
+  else if (!K_ATTN.parentNode) $('nodeLine').parentNode.insertBefore(K_ATTN, $('nodeLine'));
 }
 
 /* Drilling down: a folder row of HOME opens that folder; the breadcrumb
@@ -498,7 +521,7 @@ function loadDirs(fallbackDone) {
 function poll() {
   if (BUSY) return;
   BUSY = true;
-  getJSON(withCtx(base('mounts'))).then(function (m) {
+  getJSON(withCtx(base('mounts')) + '&detail=1').then(function (m) {
     if (!m || m.ok === false) { txt('pState', 'error'); return; }
     txt('pPlatform', m.platform);
     txt('nodeLine', 'plugin ' + m.plugin + ' v' + m.version + DOT + 'pid ' + m.pid + DOT + m.utc +

@@ -118,7 +118,16 @@ int storage_fs_name(const drive_row *row, char *buf, size_t cap) {
   return 1;
 }
 
-void storage_probe(const drive_row *const *rows, int n, int want_name,
+int storage_fs_errors(const drive_row *row, fs_errors *out) {
+  memset(out, 0, sizeof *out);
+  fake.errors_asked++;
+  fake_drive *d = drive_at(row->mount);
+  if (!d || !d->has_errors) return 0;
+  *out = d->errors;
+  return 1;
+}
+
+void storage_probe(const drive_row *const *rows, int n, int want,
                    int deadline_ms, drive_probe *out) {
   fake.probes++;
   fake.probed_rows += n;
@@ -136,8 +145,10 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
     }
     p->answered = 1;
     p->space_ok = storage_space(rows[i]->mount, &p->space);
-    if (p->space_ok && want_name)
+    if (p->space_ok && (want & PROBE_NAME))
       p->name_ok = storage_fs_name(rows[i], p->fs_name, sizeof p->fs_name);
+    if (p->space_ok && (want & PROBE_ERRORS))
+      p->errors_ok = storage_fs_errors(rows[i], &p->errors);
   }
 }
 

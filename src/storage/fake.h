@@ -18,6 +18,8 @@ struct fake_drive {
                        // (k+1)th listing
   int asked;           // storage_space calls and probes for this drive
   int stuck;           // storage_drive_stuck: an earlier request's call is stuck
+  int has_errors;      // storage_fs_errors tells errors below; 0: nothing
+  fs_errors errors;
 };
 
 // A node of a fake folder tree: an entry inside node `parent` (-1: inside
@@ -84,6 +86,7 @@ struct fake_platform {
   int bulk_count[8];
   int n_bulk;
 
+  int errors_asked;    // storage_fs_errors calls
   int probes;          // storage_probe calls
   int probed_rows;     // rows asked through storage_probe, in all
   int last_deadline_ms;

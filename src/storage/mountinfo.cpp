@@ -43,6 +43,23 @@ static int take(char *dst, size_t cap, char *field) {
   return 1;
 }
 
+// Whether the comma-separated options begin with "ro": the kernel writes
+// "ro" or "rw" first, for the mount and for the file system alike.
+static int first_is_ro(const char *list) {
+  return list[0] == 'r' && list[1] == 'o' && (list[2] == ',' || list[2] == '\0');
+}
+
+// Whether the options hold "emergency_ro" whole, wherever the file system
+// writes it. Every line of the table is read: one search, no pass of our
+// own over each byte.
+static int has_emergency_ro(const char *list) {
+  static const char name[] = "emergency_ro";
+  const size_t n = sizeof name - 1;
+  for (const char *p = strstr(list, name); p; p = strstr(p + 1, name))
+    if ((p == list || p[-1] == ',') && (p[n] == ',' || p[n] == '\0')) return 1;
+  return 0;
+}
+
 int parse_mountinfo_line(char *line, drive_row *row) {
   memset(row, 0, sizeof *row);
   row->kind = DRIVE_MOUNT_TABLE;
@@ -61,6 +78,15 @@ int parse_mountinfo_line(char *line, drive_row *row) {
   char *fstype = next_field(&s);
   char *source = next_field(&s);
   if (!fstype || !source) return 0;
+  // The file system's own options, which the mount's may hide: a file
+  // system the kernel has stopped writing to after an error still shows
+  // its mount "rw".
+  char *super = next_field(&s);
+  if (super) {
+    row->super_ro = first_is_ro(super);
+    row->emergency_ro = has_emergency_ro(super);
+  }
+  row->mount_ro = first_is_ro(options);
 
   char *end;
   unsigned long major = strtoul(devno, &end, 10);

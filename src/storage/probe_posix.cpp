@@ -45,7 +45,7 @@ struct probe_answer {
 struct probe_job {
   const drive_row *row;
   int index;
-  int want_name;
+  int want;  // PROBE_* bits
   int fd;    // the pipe's writing end
   int done;  // the helper's own pipe: the index once answered
 };
@@ -60,9 +60,11 @@ void answer_one(const probe_job *job) {
   a.index = job->index;
   a.probe.answered = 1;
   a.probe.space_ok = storage_space(job->row->mount, &a.probe.space);
-  if (a.probe.space_ok && job->want_name)
+  if (a.probe.space_ok && (job->want & PROBE_NAME))
     a.probe.name_ok =
         storage_fs_name(job->row, a.probe.fs_name, sizeof a.probe.fs_name);
+  if (a.probe.space_ok && (job->want & PROBE_ERRORS))
+    a.probe.errors_ok = storage_fs_errors(job->row, &a.probe.errors);
   // Smaller than PIPE_BUF, so each answer arrives whole.
   ssize_t wrote = write(job->fd, &a, sizeof a);
   wrote = write(job->done, &job->index, sizeof job->index);
@@ -115,7 +117,7 @@ int read_done(int done, int ms, int *answered, int n) {
 // deadline (end, on the shared monotonic clock) it marks the rows still
 // unanswered and says so; it ends once every row has answered.
 [[noreturn]] void run_helper(const drive_row *const *rows, int n,
-                             int want_name, int fd, uint64_t end) {
+                             int want, int fd, uint64_t end) {
   int done_fds[2];
   if (pipe2(done_fds, O_CLOEXEC) != 0) _exit(0);  // every row given up
   close_all_but(fd, done_fds[0], done_fds[1]);
@@ -128,7 +130,7 @@ int read_done(int done, int ms, int *answered, int n) {
   pthread_attr_setstacksize(&attr, 64 * 1024);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   for (int i = 0; i < n; i++) {
-    jobs[i] = probe_job{rows[i], i, want_name, fd, done_fds[1]};
+    jobs[i] = probe_job{rows[i], i, want, fd, done_fds[1]};
     pthread_t t;
     if (pthread_create(&t, &attr, answer_thread, &jobs[i]) != 0)
       answer_one(&jobs[i]);
@@ -171,7 +173,7 @@ int read_done(int done, int ms, int *answered, int n) {
 }
 }  // namespace
 
-void storage_probe(const drive_row *const *rows, int n, int want_name,
+void storage_probe(const drive_row *const *rows, int n, int want,
                    int deadline_ms, drive_probe *out) {
   for (int i = 0; i < n; i++) memset(&out[i], 0, sizeof out[i]);
   if (n <= 0) return;
@@ -179,7 +181,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
   uint64_t end = storage_ticks_ms() + (uint64_t)deadline_ms;
   pid_t pid = fork();
-  if (pid == 0) run_helper(rows, n, want_name, pipe_fds[1], end);
+  if (pid == 0) run_helper(rows, n, want, pipe_fds[1], end);
   close(pipe_fds[1]);
   if (pid < 0) {
     close(pipe_fds[0]);

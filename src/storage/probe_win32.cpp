@@ -23,7 +23,7 @@
 namespace {
 struct probe_job {
   drive_row row;     // the worker's own copy
-  int want_name;
+  int want;          // PROBE_* bits
   drive_probe probe;
 };
 
@@ -52,15 +52,18 @@ DWORD WINAPI probe_worker(LPVOID arg) {
   p->drive_type = storage_drive_type(job->row.mount);
   p->space_ok = storage_space(job->row.mount, &p->space);
   // The volume's flags come with its name: whether it is read-only.
-  if (p->space_ok && job->want_name)
+  if (p->space_ok && (job->want & PROBE_NAME))
     p->name_ok = storage_volume_name(job->row.mount, p->fs_name,
                                      sizeof p->fs_name, &p->space.readonly);
+  // A network drive's volume is the server's: nothing to ask of it.
+  if (p->space_ok && (job->want & PROBE_ERRORS) && p->drive_type != DRIVE_REMOTE)
+    p->errors_ok = storage_fs_errors(&job->row, &p->errors);
   p->answered = 1;
   return 0;
 }
 }  // namespace
 
-void storage_probe(const drive_row *const *rows, int n, int want_name,
+void storage_probe(const drive_row *const *rows, int n, int want,
                    int deadline_ms, drive_probe *out) {
   for (int i = 0; i < n; i++) memset(&out[i], 0, sizeof out[i]);
   if (n <= 0) return;
@@ -75,7 +78,7 @@ void storage_probe(const drive_row *const *rows, int n, int want_name,
   }
   for (int i = 0; i < n; i++) {
     jobs[i].row = *rows[i];
-    jobs[i].want_name = want_name;
+    jobs[i].want = want;
     threads[i] = CreateThread(NULL, 64 * 1024, probe_worker, &jobs[i],
                               STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!threads[i]) probe_worker(&jobs[i]);  // asked here, without a deadline

@@ -63,6 +63,11 @@ struct drive_row {
   int root_len;         // mount table: length of the mount's root path
   int bind;             // mount table: mounted with the bind option (a
                         // mount option mountinfo never shows)
+  // Mount table: what the kernel shows of whether it may be written.
+  int mount_ro;         // the mount's own options say "ro"
+  int super_ro;         // the file system's (super block's) options say "ro"
+  int emergency_ro;     // ... or "emergency_ro": the kernel stopped all
+                        // writes to it after an error
 };
 
 // Calls fn for each drive in the platform's list order. Returns the number
@@ -78,8 +83,8 @@ struct space_info {
   uint64_t inodes_free;
   int has_inodes;
   int readonly;           // mounted read-only, where the platform tells
-                          // (Windows: only through storage_probe with
-                          // want_name)
+                          // (Linux: statvfs's ST_RDONLY; Windows: only
+                          // through storage_probe with PROBE_NAME)
 };
 
 // Sizes of the volume that holds path. Returns 1, or 0 when unknown.
@@ -87,6 +92,27 @@ int storage_space(const char *path, space_info *out);
 // The file system name of a listed drive into buf. Returns 1, or 0 when
 // the platform cannot tell.
 int storage_fs_name(const drive_row *row, char *buf, size_t cap);
+// What the platform keeps of the errors a file system has found, where it
+// keeps any: plain figures, judged by src/drives.
+struct fs_errors {
+  int has_count;        // the kernel keeps a count of its errors (Linux:
+                        // ext2/3/4, /sys/fs/ext4/<device>/errors_count)
+  uint64_t count;       // errors recorded since the last check that
+                        // cleared them
+  int64_t last_time;    // the last one's time, seconds since 1970-01-01
+                        // UTC; 0: none told
+  int has_dirty;        // Windows: the volume's dirty bit could be read
+  int dirty;            // ... and is set: the file system found damage
+                        // that a check must repair
+};
+
+// What the platform keeps of the errors of row's file system, into *out
+// (zeroed first). Reads small files or asks the volume, so only asked for
+// when a reply shows it; on Windows it may block as long as the volume
+// does not answer (ask it through storage_probe). Returns 1 when anything
+// was told, 0 when nothing is kept for it or it cannot be read.
+int storage_fs_errors(const drive_row *row, fs_errors *out);
+
 // What one drive answered to storage_probe.
 struct drive_probe {
   int answered;       // 0: it had not answered when the deadline came
@@ -95,15 +121,24 @@ struct drive_probe {
   space_info space;
   int name_ok;        // storage_fs_name succeeded; fs_name holds the name
   char fs_name[64];
+  int errors_ok;      // storage_fs_errors told something; errors holds it
+  fs_errors errors;
+};
+
+// What storage_probe asks beyond the drive type and sizes.
+enum {
+  PROBE_NAME = 1,    // storage_fs_name (and, on Windows, the volume's
+                     // read-only flag)
+  PROBE_ERRORS = 2,  // storage_fs_errors
 };
 
 // Asks each of rows[0..n) for its drive type (drive letters),
-// storage_space(row->mount) and, when want_name, storage_fs_name(row):
-// all at once, each on its own, waiting
-// for them deadline_ms in all. A drive that has not answered by then is
-// given up (answered 0): whatever is still asking it is left behind, holds
-// nothing of the reply's, and ends once the file system answers.
-void storage_probe(const drive_row *const *rows, int n, int want_name,
+// storage_space(row->mount) and what want (PROBE_* bits) names, once its
+// sizes are told: all at once, each on its own, waiting for them
+// deadline_ms in all. A drive that has not answered by then is given up
+// (answered 0): whatever is still asking it is left behind, holds nothing
+// of the reply's, and ends once the file system answers.
+void storage_probe(const drive_row *const *rows, int n, int want,
                    int deadline_ms, drive_probe *out);
 
 // To be called once the reply is written. When storage_probe left a call

@@ -49,7 +49,7 @@ describe('node password (a host with a password)', () => {
     assert.equal(await page.$eval('#dirEmpty', (e) => e.classList.contains('hide')), false);
     assert.equal(await page.$$eval('#rows tr', (e) => e.length), 0);
     // No fallback after a refusal: one folders request.
-    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=wrong', '/plugin_disks?action=dirs&pwd=wrong&root=workspace&detail=1']);
+    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=wrong&detail=1', '/plugin_disks?action=dirs&pwd=wrong&root=workspace&detail=1']);
     assert.ok(log.every((r) => r.headers['x-zem-password'] === 'wrong'));
     await context.close();
   });
@@ -63,7 +63,7 @@ describe('node password (a host with a password)', () => {
     await h.waitText(page, '#dirNote', /entries/);
     assert.equal(await h.textOf(page, '#pState'), 'paused');
     const enc = encodeURIComponent(PASSWORD);
-    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=' + enc,
+    assert.deepEqual(log.map((r) => r.path), ['/plugin_disks?action=mounts&pwd=' + enc + '&detail=1',
       '/plugin_disks?action=dirs&pwd=' + enc + '&root=workspace&detail=1', '/plugin_disks?action=dirs&pwd=' + enc + '&root=home&detail=1']);
     assert.ok(log.every((r) => r.headers['x-zem-password'] === PASSWORD));
     await context.close();

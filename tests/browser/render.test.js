@@ -47,6 +47,7 @@ describe('real plugin replies', () => {
       meta: [...e.querySelectorAll('.h .meta')].map((s) => s.textContent),
       nums: [...e.querySelectorAll('.nums span')].map((s) => s.textContent),
       fill: e.querySelector('.bar .fill').className,
+      flagged: !!e.querySelector('.flag'),
     })));
     const memory = (x) => ['tmpfs', 'devtmpfs', 'ramfs', 'rootfs', 'hugetlbfs'].includes(x.fstype);
     const drives = m.mounts.filter((x) => !memory(x));
@@ -54,7 +55,11 @@ describe('real plugin replies', () => {
     assert.equal(await page.locator('#mounts > .mnt').count(), drives.length);
     drives.concat(m.mounts.filter(memory)).forEach((x, i) => {
       assert.equal(cards[i].mp, x.mount);
-      assert.deepEqual(cards[i].meta, [x.device + h.DOT + x.fstype, x.pct.toFixed(0) + '%']);
+      // The reply has the detail fields: a drive read-only by its mount or
+      // by nature says so, one that needs attention is flagged instead.
+      assert.deepEqual(cards[i].meta, [x.device + h.DOT + x.fstype, x.pct.toFixed(0) + '%']
+        .concat(x.readonly && !x.attention ? ['read-only'] : []));
+      assert.equal(cards[i].flagged, x.attention, x.mount);
       assert.equal(x.has_inodes, true, 'the Linux build reports inodes');
       assert.deepEqual(cards[i].nums, [h.bytes(x.used_bytes) + ' used', h.bytes(x.avail_bytes) + ' free',
         h.bytes(x.total_bytes) + ' total', 'inodes ' + x.inodes_pct.toFixed(0) + '%']);

@@ -194,7 +194,7 @@ describe('hub page (framed dashboard)', () => {
     assert.match(frame.url(), /\/plugins\?plugin=disks&embed=1&node=local&theme=dark$/);
     assert.equal(await frame.evaluate(() => document.documentElement.classList.contains('embedded')), true);
     assert.equal(await frame.$$eval('.wrap > div.sub', (d) => d.filter((x) => /Opened directly/.test(x.textContent)).length), 0);
-    assert.ok(log.includes('/plugins?plugin=disks&action=mounts&node=local'));
+    assert.ok(log.includes('/plugins?plugin=disks&action=mounts&node=local&detail=1'));
     assert.ok(log.includes('/plugins?plugin=disks&action=dirs&node=local&root=home&detail=1'));
   });
 

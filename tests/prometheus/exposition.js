@@ -2,7 +2,8 @@
 // Reads a reply of action=metrics (Prometheus text format 0.0.4) into its
 // samples, checking on the way what the format asks of it: every family
 // with its HELP and TYPE first and all its samples together, each series
-// once, label values in valid UTF-8 with only \\, \" and \n escaped.
+// once, label values in valid UTF-8 with only \\, \" and \n escaped; a
+// family is a gauge, or a counter whose name ends in _total.
 
 // The body (a byte string, one character per byte) into
 // { families: [name, ...], samples: [{ name, labels: {k: v}, value }] }.
@@ -24,8 +25,9 @@ function parseExposition(body) {
       helped = m[1];
       continue;
     }
-    if ((m = /^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) gauge$/.exec(line))) {
+    if ((m = /^# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (gauge|counter)$/.exec(line))) {
       if (helped !== m[1]) throw new Error(`${where}: TYPE of ${m[1]} without its HELP just before`);
+      if ((m[2] === 'counter') !== m[1].endsWith('_total')) throw new Error(`${where}: ${m[1]} is a ${m[2]}`);
       families.push(m[1]);
       current = m[1];
       continue;

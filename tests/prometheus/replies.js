@@ -4,7 +4,7 @@
 // .exe under Wine: `promtool check metrics` accepts it, it keeps the rules
 // of the format (exposition.js), and its series are the JSON replies' of
 // the same moment and the same tree: each disks_filesystem_* series the
-// mounts reply's, each home series the dirs&detail=1 reply's.
+// mounts&detail=1 reply's, each home series the dirs&detail=1 reply's.
 //
 //   node replies.js --program <native build> [--exe <windows build>] --work <dir>
 //
@@ -132,25 +132,28 @@ function expectedDrives(mounts) {
       put('disks_filesystem_files', m, m.inodes_total);
       put('disks_filesystem_files_free', m, m.inodes_total - m.inodes_used);
     }
+    put('disks_filesystem_readonly', m, m.readonly ? 1 : 0);
+    put('disks_filesystem_forced_readonly', m, ['errors', 'filesystem'].includes(m.readonly_reason) ? 1 : 0);
+    if (m.error_count !== null) put('disks_filesystem_errors_total', m, m.error_count);
+    if (m.last_error !== null) put('disks_filesystem_last_error_timestamp_seconds', m, Date.parse(m.last_error) / 1000);
     put('disks_filesystem_device_error', m, 0);
   }
   return want;
 }
 
-// Differences between the drive series of a metrics reply and a mounts
-// reply; the read-only flag, which the JSON reply does not show, only as
-// 0 or 1 and for the same drives.
+// Differences between the drive series of a metrics reply and a
+// mounts&detail=1 reply; a family the reply should not have at all counts
+// too.
 function driveDiffs(parsed, mounts) {
   const errs = [];
-  for (const [fam, want] of expectedDrives(mounts)) {
-    const got = family(parsed, fam);
-    for (const [k, v] of want) if (got.get(k) !== v) errs.push(`${fam}${k}: ${got.get(k)}, the mounts reply ${v}`);
-    for (const k of got.keys()) if (!want.has(k)) errs.push(`${fam}${k}: not in the mounts reply`);
+  const want = expectedDrives(mounts);
+  for (const fam of ['disks_filesystem_errors_total', 'disks_filesystem_last_error_timestamp_seconds']) {
+    if (!want.has(fam)) want.set(fam, new Map());
   }
-  const ro = family(parsed, 'disks_filesystem_readonly');
-  const drives = new Set(mounts.mounts.map(driveKey));
-  if (ro.size !== drives.size || [...ro].some(([k, v]) => !drives.has(k) || !['0', '1'].includes(v))) {
-    errs.push('disks_filesystem_readonly does not cover the listed drives with 0 or 1');
+  for (const [fam, w] of want) {
+    const got = family(parsed, fam);
+    for (const [k, v] of w) if (got.get(k) !== v) errs.push(`${fam}${k}: ${got.get(k)}, the mounts reply ${v}`);
+    for (const k of got.keys()) if (!w.has(k)) errs.push(`${fam}${k}: not in the mounts reply`);
   }
   return errs;
 }
@@ -191,9 +194,9 @@ function between(a, mid, b) {
 function checkDrives(runner, query) {
   let last = [];
   for (let i = 0; i < 20; i++) {
-    const before = jsonBody(runner.run('action=mounts'));
+    const before = jsonBody(runner.run('action=mounts&detail=1'));
     const out = runner.run(query);
-    const after = jsonBody(runner.run('action=mounts'));
+    const after = jsonBody(runner.run('action=mounts&detail=1'));
     const parsed = parseExposition(metricsBody(out));
     const quiet = JSON.stringify({ ...before, pid: 0, utc: '' }) === JSON.stringify({ ...after, pid: 0, utc: '' });
     if (quiet) {

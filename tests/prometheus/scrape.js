@@ -11,11 +11,17 @@
 // equal to its JSON reply (dirs&detail=1, asked through the same server),
 // each entry series with its name as the JSON gives it, the drive series
 // only from the drive jobs, and the targets that must fail (a refusal, a
-// wrong password) down with their reason.
+// wrong password) down with their reason. Both nodes see an ext4 image
+// that the kernel has stopped writing to after an error written to its
+// sysfs trigger_fs_error: it alone must be forced read-only, with its
+// errors counted, and FileSystemForcedReadOnly must be pending or firing
+// for it alone (where the kernel has no trigger_fs_error, that step says it
+// was skipped).
 //
 //   node scrape.js --program <native build> --work <dir, mode 755>
 //
-// Run as root (lighttpd drops to www-data). Every server is started in a
+// Run as root (lighttpd drops to www-data), in a private mount namespace
+// (tests/prometheus/run starts it so), which takes the image's mount with it. Every server is started in a
 // process group of its own and stopped by that group when the test ends,
 // however it ends; their pids are also written to <work>/pids for the
 // caller to stop should this process be killed.
@@ -142,6 +148,28 @@ function makeHome(dir, files) {
   spawnSync('chmod', ['-R', 'a+rX', dir]);
 }
 
+// An ext4 image mounted errors=remount-ro at dir, then an error written to
+// its trigger_fs_error: the kernel stops every write to it. Returns
+// { made } or { made: false, why } where the kernel has no such trigger
+// or no loop device may be mounted.
+function makeFailingExt4(image, dir) {
+  const sh = (...argv) => {
+    const r = spawnSync(argv[0], argv.slice(1), { encoding: 'utf8' });
+    if (r.status !== 0) throw new Error(`${argv.join(' ')}: ${r.stdout}${r.stderr}`);
+  };
+  sh('truncate', '-s', '16M', image);
+  sh('mkfs.ext4', '-q', '-F', image);
+  fs.mkdirSync(dir, { recursive: true });
+  // Where loop devices are not allowed, the rest of the scrape still runs.
+  try { sh('mount', '-o', 'loop,errors=remount-ro', image, dir); } catch (e) { return { made: false, why: e.message.trim() }; }
+  const line = fs.readFileSync('/proc/self/mountinfo', 'utf8').split('\n').find((l) => l.split(' ')[4] === dir);
+  const name = path.basename(fs.readlinkSync('/sys/dev/block/' + line.split(' ')[2]));
+  const trigger = `/sys/fs/ext4/${name}/trigger_fs_error`;
+  if (!fs.existsSync(trigger)) return { made: false, why: `the kernel has no ${trigger}` };
+  fs.writeFileSync(trigger, 'tests/prometheus: a made-up error\n');
+  return { made: true };
+}
+
 async function query(promPort, expr) {
   const r = await get(promPort, '/api/v1/query?query=' + encodeURIComponent(expr));
   const doc = JSON.parse(r.body.toString('utf8'));
@@ -197,6 +225,11 @@ async function main() {
     makeHome(homeA, [['Documents/report.pdf', 70000], ['q"uote', 5000], ['back\\slash', 9000],
       ['new\nline', 13000], ['d\xe9j\xe0', 17000], ['music/a.flac', 300000]]);
     makeHome(homeB, [['photos/1.jpg', 250000], ['photos/2.jpg', 120000], ['notes.txt', 1200]]);
+
+    // The failing drive, seen by both nodes (the servers start in this
+    // namespace).
+    const failingDir = path.join(work, 'failing');
+    const failing = makeFailingExt4(path.join(work, 'failing.img'), failingDir);
 
     // Node a: lighttpd with the package's snippet.
     const snippet = fill(fs.readFileSync(path.join(repo, 'conf/lighttpd/50-plugin-disks.conf'), 'utf8'), [
@@ -363,11 +396,41 @@ async function main() {
       return targets.map((t) => `${t.labels.job} ${t.health}`).join(', ');
     });
 
+    if (failing.made) {
+      await step('the failing drive alone is forced read-only with its errors counted, on both nodes, and alerts', async () => {
+        const forced = await until('disks_filesystem_forced_readonly == 1 of both nodes', async () => {
+          const r = await query(portP, 'disks_filesystem_forced_readonly == 1');
+          return r.length >= 2 ? r : null;
+        }, servers);
+        const errs = [];
+        const where = forced.map((x) => `${x.metric.job} ${x.metric.mountpoint}`).sort();
+        if (JSON.stringify(where) !== JSON.stringify([`disks ${failingDir}`, `disks_hub ${failingDir}`])) errs.push('forced: ' + where.join(', '));
+        const ro = await query(portP, `disks_filesystem_readonly{mountpoint=${JSON.stringify(failingDir)}}`);
+        if (ro.length !== 2 || ro.some((x) => x.value[1] !== '1')) errs.push('readonly: ' + JSON.stringify(ro.map((x) => x.value)));
+        const counted = await query(portP, `disks_filesystem_errors_total{mountpoint=${JSON.stringify(failingDir)}}`);
+        if (counted.length !== 2 || counted.some((x) => !(Number(x.value[1]) >= 1))) errs.push('errors_total: ' + JSON.stringify(counted.map((x) => x.value)));
+        const alerts = await until('FileSystemForcedReadOnly for both nodes', async () => {
+          const all = JSON.parse((await get(portP, '/api/v1/alerts')).body.toString('utf8')).data.alerts
+            .filter((a) => a.labels.alertname === 'FileSystemForcedReadOnly');
+          return all.length >= 2 ? all : null;
+        }, servers);
+        const seen = alerts.map((a) => `${a.labels.job} ${a.labels.mountpoint} ${a.state}`).sort();
+        if (alerts.length !== 2 || alerts.some((a) => a.labels.mountpoint !== failingDir || !['pending', 'firing'].includes(a.state))) {
+          errs.push('alerts: ' + seen.join(', '));
+        }
+        if (errs.length) throw new Error(errs.join('\n'));
+        return seen.join(', ');
+      });
+    } else {
+      process.stdout.write(`SKIP  the failing drive in Prometheus: ${failing.why}\n`);
+    }
+
     await step('the shipped rules load and evaluate', async () => {
+      const shipped = (fs.readFileSync(path.join(repo, 'docs/prometheus/plugin-disks.rules.yml'), 'utf8').match(/^\s*- alert: /gm) || []).length;
       const rules = await until('an evaluation of every rule', async () => {
         const groups = JSON.parse((await get(portP, '/api/v1/rules')).body.toString('utf8')).data.groups;
         const all = groups.flatMap((g) => g.rules);
-        return all.length === 5 && all.every((r) => r.lastEvaluation && !r.lastEvaluation.startsWith('0001')) ? all : null;
+        return all.length === shipped && all.every((r) => r.lastEvaluation && !r.lastEvaluation.startsWith('0001')) ? all : null;
       }, servers);
       const bad = rules.filter((r) => r.health !== 'ok');
       if (bad.length) throw new Error(JSON.stringify(bad));

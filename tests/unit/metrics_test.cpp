@@ -96,10 +96,17 @@ TEST_F(Metrics, HeaderAndDriveFamilies) {
       "# TYPE disks_filesystem_avail_bytes gauge\n"
       "disks_filesystem_avail_bytes" + label_d + " 10\n"
       "disks_filesystem_avail_bytes" + label_c + " 300\n"
-      "# HELP disks_filesystem_readonly 1 when the file system is mounted read-only.\n"
+      "# HELP disks_filesystem_readonly 1 when the file system cannot be written: "
+      "mounted read-only, read-only by nature, or made read-only by its own file system.\n"
       "# TYPE disks_filesystem_readonly gauge\n"
       "disks_filesystem_readonly" + label_d + " 1\n"
       "disks_filesystem_readonly" + label_c + " 0\n"
+      "# HELP disks_filesystem_forced_readonly 1 when the file system itself went "
+      "read-only beneath a writable mount (the kernel stops writes so after an error), "
+      "else 0.\n"
+      "# TYPE disks_filesystem_forced_readonly gauge\n"
+      "disks_filesystem_forced_readonly" + label_d + " 0\n"
+      "disks_filesystem_forced_readonly" + label_c + " 0\n"
       "# HELP disks_filesystem_device_error 1 when the file system did not answer "
       "within the deadline or is still stuck since an earlier request (it then has "
       "no other series), 0 when it answered.\n"
@@ -153,8 +160,9 @@ TEST_F(Metrics, SameFiguresAsTheMountsReply) {
     EXPECT_EQ(frees[i], samples["disks_filesystem_free_bytes" + labels]) << labels;
     EXPECT_EQ(avails[i], samples["disks_filesystem_avail_bytes" + labels]) << labels;
     EXPECT_EQ("0", samples["disks_filesystem_readonly" + labels]) << labels;
+    EXPECT_EQ("0", samples["disks_filesystem_forced_readonly" + labels]) << labels;
     EXPECT_EQ("0", samples["disks_filesystem_device_error" + labels]) << labels;
-    drive_series += 5;
+    drive_series += 6;
     if (has[i] == "true") {
       EXPECT_EQ(inodes[i], samples["disks_filesystem_files" + labels]);
       EXPECT_EQ(std::to_string(std::stoull(inodes[i]) - std::stoull(used[i])),
@@ -203,9 +211,89 @@ TEST_F(Metrics, DrivesWithTheSameLabelsGiveOneSeries) {
     if (line.empty() || line[0] == '#') continue;
     EXPECT_EQ(1, ++seen[line.substr(0, line.rfind(' '))]) << line;
   }
-  // disks_info; size, free, avail and readonly of a and b; device_error of
-  // a, b and c.
-  EXPECT_EQ(12u, seen.size());
+  // disks_info; size, free, avail, readonly and forced_readonly of a and b;
+  // device_error of a, b and c.
+  EXPECT_EQ(14u, seen.size());
+}
+
+// What the file systems have recorded: read-only for any reason, forced
+// read-only beneath a writable mount, the error count (a counter) where
+// the platform keeps one and the last error's time where one is told.
+TEST_F(Metrics, ErrorFamilies) {
+  struct row {
+    const char *mount, *fstype;
+    int mount_ro, super_ro, emergency_ro, has_count;
+    uint64_t count;
+    int64_t last;
+    const char *readonly, *forced, *errors, *last_error;  // nullptr: no series
+  } rows[] = {
+      {"/srv/bad", "ext4", 0, 0, 1, 1, 2, 1796984049, "1", "1", "2", "1796984049"},
+      {"/old", "ext4", 0, 1, 0, 1, 1, 1700000000, "1", "1", "1", "1700000000"},
+      {"/srv/good", "ext4", 0, 0, 0, 1, 0, 0, "0", "0", "0", nullptr},
+      {"/cont", "ext4", 0, 0, 0, 1, 4, 0, "0", "0", "4", nullptr},
+      {"/snap/a", "squashfs", 0, 1, 0, 0, 0, 0, "1", "0", nullptr, nullptr},
+      {"/ro", "ext4", 1, 1, 0, 1, 0, 0, "1", "0", "0", nullptr},
+      {"/btr", "btrfs", 0, 1, 0, 0, 0, 0, "1", "1", nullptr, nullptr},
+      {"/run", "tmpfs", 0, 0, 0, 0, 0, 0, "0", "0", nullptr, nullptr},
+  };
+  uint64_t dev = 1;
+  for (const row &r : rows) {
+    fake_drive *d = fake_add_drive(DRIVE_MOUNT_TABLE, "/dev/x", r.mount, 1000 - dev, 10, 10);
+    snprintf(d->row.fstype, sizeof d->row.fstype, "%s", r.fstype);
+    d->row.dev_id = dev++;
+    d->row.mount_ro = r.mount_ro;
+    d->row.super_ro = r.super_ro;
+    d->row.emergency_ro = r.emergency_ro;
+    d->space.readonly = r.mount_ro || r.super_ro;
+    d->has_errors = r.has_count;
+    d->errors = {r.has_count, r.count, r.last, 0, 0};
+  }
+  std::string body = body_of(reply_for("action=metrics"));
+  auto samples = samples_of(body);
+  for (const row &r : rows) {
+    std::string labels = std::string("{device=\"/dev/x\",fstype=\"") + r.fstype +
+                         "\",mountpoint=\"" + r.mount + "\"}";
+    EXPECT_EQ(r.readonly, samples["disks_filesystem_readonly" + labels]) << labels;
+    EXPECT_EQ(r.forced, samples["disks_filesystem_forced_readonly" + labels]) << labels;
+    const char *fam[] = {"disks_filesystem_errors_total",
+                         "disks_filesystem_last_error_timestamp_seconds"};
+    const char *want[] = {r.errors, r.last_error};
+    for (int i = 0; i < 2; i++) {
+      if (want[i])
+        EXPECT_EQ(want[i], samples[fam[i] + labels]) << fam[i] << labels;
+      else
+        EXPECT_EQ(0u, samples.count(fam[i] + labels)) << fam[i] << labels;
+    }
+  }
+  EXPECT_NE(std::string::npos,
+            body.find("# HELP disks_filesystem_errors_total Errors the file system has "
+                      "recorded since a check last cleared them (ext2/3/4).\n"
+                      "# TYPE disks_filesystem_errors_total counter\n"));
+  EXPECT_NE(std::string::npos,
+            body.find("# TYPE disks_filesystem_last_error_timestamp_seconds gauge\n"));
+  // The families in their order, each whole.
+  std::vector<std::string> order;
+  static const std::regex type_line("# TYPE ([a-z_]+) (gauge|counter)\n");
+  for (std::sregex_iterator i(body.begin(), body.end(), type_line), e; i != e; ++i)
+    order.push_back((*i)[1]);
+  EXPECT_EQ((std::vector<std::string>{
+                "disks_info", "disks_filesystem_size_bytes", "disks_filesystem_free_bytes",
+                "disks_filesystem_avail_bytes", "disks_filesystem_readonly",
+                "disks_filesystem_forced_readonly", "disks_filesystem_errors_total",
+                "disks_filesystem_last_error_timestamp_seconds",
+                "disks_filesystem_device_error"}),
+            order);
+  // The metrics reply asks each drive once.
+  EXPECT_EQ(8, fake.errors_asked);
+}
+
+// Without a drive that keeps an error count, the error families are left
+// out whole.
+TEST_F(Metrics, NoErrorFamiliesWithoutCounts) {
+  fake_add_drive(DRIVE_LETTERS, "C:\\", "C:\\", 1000, 400, 300);
+  std::string body = body_of(reply_for("action=metrics"));
+  EXPECT_EQ(std::string::npos, body.find("disks_filesystem_errors_total"));
+  EXPECT_EQ(std::string::npos, body.find("disks_filesystem_last_error"));
 }
 
 TEST_F(Metrics, NoDrivesNoDriveFamilies) {
