@@ -78,8 +78,9 @@ int type_key_of(const char *name, type_key *key) {
       w1 |= (uint64_t)c << (8 * (i - 8));
   }
   if (lim == n) return TYPE_NONE;
-  // No dot in the last bytes: an extension too long, if a dot comes earlier.
-  return memchr(name, '.', n - lim) ? TYPE_ODD : TYPE_NONE;
+  // No dot in the last bytes: an extension too long, if a dot comes
+  // earlier (but for one that only begins the name).
+  return memchr(name + 1, '.', n - lim - 1) ? TYPE_ODD : TYPE_NONE;
 }
 
 uint16_t type_row_of(type_table *t, const char *name) {
