@@ -1,6 +1,7 @@
 // The type of a file by its name's extension, and the table of types.
 #include "walk/types.h"
 
+#include <stdint.h>
 #include <string.h>
 
 // Whether s[0..n) is well-formed UTF-8 (no overlong form, no surrogate,
@@ -37,64 +38,57 @@ static int utf8_whole(const unsigned char *s, size_t n) {
 }
 
 void type_text(const type_key *key, char text[TYPE_EXT_MAX + 1]) {
-  unsigned char b[TYPE_EXT_MAX];
-  memcpy(b, &key->w[0], 8);
-  memcpy(b + 8, &key->w[1], 8);
-  int n = 0;
-  while (n < TYPE_EXT_MAX && b[n]) n++;
-  for (int i = 0; i < n; i++) text[i] = (char)b[n - 1 - i];
-  text[n] = '\0';
+  memcpy(text, &key->w[0], 8);
+  memcpy(text + 8, &key->w[1], 8);
+  text[TYPE_EXT_MAX] = '\0';
 }
 
-// Read from the name's end, so that a file costs a few bytes whatever its
-// name's length: the key takes the bytes last to first, each shifted into
-// place as it is met.
-int type_key_of(const char *name, type_key *key) {
-  size_t n = strlen(name);
-  const unsigned char *p = (const unsigned char *)name + n;
-  size_t lim = n < TYPE_EXT_MAX + 1 ? n : TYPE_EXT_MAX + 1;
-  uint64_t w0 = 0, w1 = 0;
-  unsigned high = 0;
-  for (size_t i = 0; i < lim; i++) {
-    unsigned c = *--p;
-    if (c == '.') {
-      // A trailing dot, or a dot that only begins the name.
-      if (i == 0 || p == (const unsigned char *)name) return TYPE_NONE;
-      key->w[0] = w0;
-      key->w[1] = w1;
-      if (high & 0x80) {
-        char text[TYPE_EXT_MAX + 1];
-        type_text(key, text);
-        if (!utf8_whole((const unsigned char *)text, i)) return TYPE_ODD;
-      }
-      return 0;
-    }
-    if (i == TYPE_EXT_MAX) break;  // the extension would be longer
-    c += (c - 'A' < 26u) << 5;
-    high |= c;
-    if (i < 8)
-      w0 |= (uint64_t)c << (8 * i);
-    else
-      w1 |= (uint64_t)c << (8 * (i - 8));
+// The key of the n bytes at ext (1 to 16), lowered; TYPE_ODD when they
+// are not UTF-8.
+static int key_of(const char *ext, size_t n, type_key *key) {
+  char buf[TYPE_EXT_MAX] = {0};
+  memcpy(buf, ext, n);
+  uint64_t w[2];
+  memcpy(w, buf, sizeof w);
+  key->w[0] = type_lowered(w[0]);
+  key->w[1] = type_lowered(w[1]);
+  if (((key->w[0] | key->w[1]) & TYPE_HIGHS) &&
+      !utf8_whole((const unsigned char *)ext, n))
+    return TYPE_ODD;
+  return 0;
+}
+
+int type_key_of(const char *name, size_t n, type_key *key) {
+  // Looked for in [lim, end), from the end, a word at a time while one
+  // fits: the first dot met is the last.
+  size_t lim = n > TYPE_EXT_MAX + 1 ? n - TYPE_EXT_MAX - 1 : 0, end = n;
+  size_t dot = SIZE_MAX;
+  while (dot == SIZE_MAX && end >= lim + 8) {
+    uint64_t w;
+    memcpy(&w, name + end - 8, 8);
+    uint64_t dots = type_bytes_equal(w, '.');
+    end -= 8;
+    if (dots) dot = end + ((unsigned)(63 - __builtin_clzll(dots)) >> 3);
   }
-  if (lim == n) return TYPE_NONE;
-  // No dot in the last bytes: an extension too long, if a dot comes
-  // earlier (but for one that only begins the name).
-  return memchr(name + 1, '.', n - lim - 1) ? TYPE_ODD : TYPE_NONE;
+  while (dot == SIZE_MAX && end > lim)
+    if (name[--end] == '.') dot = end;
+  // No dot in reach: an extension too long, if a dot comes earlier (but
+  // for one that only begins the name).
+  if (dot == SIZE_MAX)
+    return lim > 1 && memchr(name + 1, '.', lim - 1) ? TYPE_ODD : TYPE_NONE;
+  // A trailing dot, or one that only begins the name.
+  if (dot + 1 == n || dot == 0) return TYPE_NONE;
+  return key_of(name + dot + 1, n - dot - 1, key);
 }
 
-uint16_t type_row_of(type_table *t, const char *name) {
-  type_key k;
-  int none = type_key_of(name, &k);
-  if (none) return (uint16_t)none;
-  uint64_t h = (k.w[0] ^ (k.w[1] * 0x9e3779b97f4a7c15ull)) * 0xbf58476d1ce4e5b9ull;
+uint16_t type_row_from(type_table *t, const type_key *k, uint32_t at) {
   uint32_t mask = TYPE_SLOTS - 1;
-  for (uint32_t i = (uint32_t)(h >> 40) & mask;; i = (i + 1) & mask) {
+  for (uint32_t i = at;; i = (i + 1) & mask) {
     type_slot *s = &t->slot[i];
-    if (s->key.w[0] == k.w[0] && s->key.w[1] == k.w[1]) return (uint16_t)i;
+    if (s->key.w[0] == k->w[0] && s->key.w[1] == k->w[1]) return (uint16_t)i;
     if (!s->key.w[0]) {
       if (t->used >= TYPE_TABLE_MAX) return TYPE_PAST;
-      s->key = k;
+      s->key = *k;
       t->used++;
       return (uint16_t)i;
     }

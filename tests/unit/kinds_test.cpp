@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "walk/ages.h"
@@ -11,16 +13,35 @@
 
 namespace {
 
+// name in a buffer as a listing hands names out.
+struct name_buf {
+  char b[NAME_MAX_BYTES + 1] = {};
+  explicit name_buf(const std::string &name) { memcpy(b, name.c_str(), name.size() + 1); }
+};
+
 // The type of name as the reply writes it: the extension, "" for none,
 // "(odd)" for one that is no type.
+// Both roads: the table's, and the plain one it takes for the names it
+// does not read itself, must agree.
 std::string type_of(const std::string &name) {
+  static type_table *t = new type_table();
+  int row = type_row_of(t, name_buf(name).b);
   type_key k;
-  int r = type_key_of(name.c_str(), &k);
-  if (r == TYPE_NONE) return "";
-  if (r == TYPE_ODD) return "(odd)";
-  char text[TYPE_EXT_MAX + 1];
-  type_text(&k, text);
-  return text;
+  int plain = type_key_of(name_buf(name).b, name.size(), &k);
+  std::string via_table = row == TYPE_NONE ? "" : row == TYPE_ODD ? "(odd)" : "";
+  if (row < TYPE_SLOTS) {
+    char text[TYPE_EXT_MAX + 1];
+    type_text(&t->slot[row].key, text);
+    via_table = text;
+  }
+  std::string via_plain = plain == TYPE_NONE ? "" : plain == TYPE_ODD ? "(odd)" : "";
+  if (!plain) {
+    char text[TYPE_EXT_MAX + 1];
+    type_text(&k, text);
+    via_plain = text;
+  }
+  EXPECT_EQ(via_table, via_plain) << name;
+  return via_table;
 }
 
 TEST(TypeOfName, TheExtensionRule) {
@@ -53,6 +74,21 @@ TEST(TypeOfName, TheExtensionRule) {
       {"x." + std::string(40, 'q'), "(odd)"},      // long, its extension too
       {"a.b.abcdefghijklmnopqrstuvwxyz", "(odd)"},
       {"x.1", "1"},
+      {"ab.c", "c"},                        // short names: read in one word
+      {".a", ""},
+      {"a.", ""},
+      {"xy", ""},
+      {"x", ""},
+      {".", ""},
+      {"", ""},
+      {"12345678.abcdefgh", "abcdefgh"},    // 8 to 16 bytes: read byte by byte
+      {"a.bcdefghi", "bcdefghi"},
+      {".bcdefghij", ""},                   // the only dot begins the name
+      {"n.ABCDEFGHIJKLMNOP", "abcdefghijklmnop"},
+      {"n.\xc3\x89\xc3\x89\xc3\x89\xc3\x89X", "\xc3\x89\xc3\x89\xc3\x89\xc3\x89x"},
+      {"n.\xc3\x89\xc3\x89\xc3\x89\xc3\x89\xe9", "(odd)"},
+      {"a.b" + std::string(20, 'z'), "(odd)"},   // a dot far before the end
+      {"ab" + std::string(20, 'z'), ""},
       {"back\\slash.TXT", "txt"},           // a name's bytes, never a path
   };
   for (const row &r : rows) EXPECT_EQ(r.type, type_of(r.name)) << r.name;
@@ -89,7 +125,7 @@ TEST(AgeBand, EachEdgeTheFutureAndNone) {
 
 // Counts one file of name in t.
 void count(type_table *t, const char *name, uint64_t bytes, uint64_t disk) {
-  file_sum *s = &t->slot[type_row_of(t, name)].sum;
+  file_sum *s = &t->slot[type_row_of(t, name_buf(name).b)].sum;
   s->files++;
   s->bytes += bytes;
   s->disk_bytes += disk;
@@ -142,11 +178,11 @@ TEST(TypeRank, ATableFullCountsTheRestAsOthersMarkedInexact) {
     count(t, ("f.t" + std::to_string(i)).c_str(), 1, 10);
   EXPECT_EQ((uint32_t)TYPE_TABLE_MAX, t->used);
   // Past the table: each of these is a type never told apart.
-  EXPECT_EQ(TYPE_PAST, type_row_of(t, "late.newtype"));
+  EXPECT_EQ(TYPE_PAST, type_row_of(t, name_buf("late.newtype").b));
   count(t, "late.newtype", 7, 500);
   count(t, "later.other", 7, 500);
   // A type in the table still counts in its own row; no extension too.
-  EXPECT_NE(TYPE_PAST, type_row_of(t, "again.VMDK"));
+  EXPECT_NE(TYPE_PAST, type_row_of(t, name_buf("again.VMDK").b));
   count(t, "NOEXT", 1, 2000);
   type_row rows[TYPES_SHOWN + 1];
   int n = type_rank(t, TYPES_SHOWN, rows);
