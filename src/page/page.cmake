@@ -17,6 +17,7 @@ set(PAGE_ASSETS
   theme.css
   page.css
   map.css
+  kinds.css
   head_end.html
   bridge.js
   body_start.html
@@ -30,6 +31,7 @@ set(PAGE_ASSETS
   script_start.html
   client.js
   map.js
+  kinds.js
   script_end.html
 )
 
