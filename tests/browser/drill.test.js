@@ -103,7 +103,8 @@ for (const theme of ['light', 'dark']) {
     it('keyboard: Tab reaches a folder with a visible focus ring, Enter and Space open it', async () => {
       const { context, page } = await open(theme);
       let focused = '';
-      for (let i = 0; i < 12 && !focused; i++) {
+      // Past the controls above the table: the map, and the types beside it.
+      for (let i = 0; i < 40 && !focused; i++) {
         await page.keyboard.press('Tab');
         focused = await page.evaluate(() => (document.activeElement.closest('#rows') ? document.activeElement.textContent : ''));
       }
