@@ -157,8 +157,10 @@ void detail_count_folder(const dir_item *item, tree_sum *sum) {
 void detail_count_link(detail_state *d, const dir_iter *it, dir_item *item,
                        tree_sum *sum) {
   storage_link_facts(it, item);
-  sum->disk_bytes =
-      add_sat(sum->disk_bytes, share_of(d, item, TYPE_NO_FILE, AGE_UNKNOWN));
+  // Taken before sum is read: for a link directly in the listed folder sum
+  // is the folder's total, which taking the link from an entry lowers.
+  uint64_t share = share_of(d, item, TYPE_NO_FILE, AGE_UNKNOWN);
+  sum->disk_bytes = add_sat(sum->disk_bytes, share);
 }
 
 void detail_begin_loose(detail_state *d, const char *name) {

@@ -37,9 +37,9 @@ struct type_key {
   uint64_t w[2];
 };
 
-// Finds the extension of name (n bytes), which lies in a buffer of at
-// least 8 bytes (a listing's name buffer): returns TYPE_NONE, TYPE_ODD, or
-// 0 with *key set.
+// Finds the extension of name (n bytes), reading no byte outside it:
+// returns TYPE_NONE, TYPE_ODD, or 0 with *key set. The road of the names
+// type_row_of does not read itself.
 int type_key_of(const char *name, size_t n, type_key *key);
 
 // The extension a key holds, NUL-terminated, into text.
