@@ -519,6 +519,83 @@ std::vector<std::string> names_of(const check::jvalue &f) {
   return names;
 }
 
+uint64_t add_sat(uint64_t a, uint64_t b) { return a + b < a ? UINT64_MAX : a + b; }
+
+// A row's three figures, added into sum (saturating, as the walk does).
+void add_row(const check::jvalue &r, uint64_t *sum) {
+  const char *keys[] = {"files", "bytes", "disk_bytes"};
+  for (int k = 0; k < 3; k++) sum[k] = add_sat(sum[k], num(r.get(keys[k])));
+}
+
+// Whether t is a type as the extension rule makes them: 1 to 16 bytes of
+// UTF-8 (repaired text never holds U+FFFD here: such an extension is no
+// type), no dot, no capital A to Z; or "" for none.
+bool is_type_text(const std::string &t) {
+  if (t.size() > 16 || check::utf8_model(t) != t || t.find("\xef\xbf\xbd") != std::string::npos)
+    return false;
+  for (char c : t)
+    if (c == '.' || (c >= 'A' && c <= 'Z') || c == '\0') return false;
+  return true;
+}
+
+// The files by type and by age: rows that add up to the files' totals,
+// which agree with the folder's; the six bands in order; at most twelve
+// distinct types ranked by disk, size and bytes, then one row of the
+// others; an unsure row only where the others are.
+void check_kinds(const check::jvalue &o) {
+  uint64_t files[3] = {num(o.get("files")), num(o.get("files_bytes")), num(o.get("files_disk_bytes"))};
+  PROP(is_reason(o.get("files_partial")) && o.get("files_partial")->text == o.get("folder_partial")->text &&
+           o.get("files_partial")->kind == o.get("folder_partial")->kind,
+       "files_partial differs from folder_partial");
+  bool stalled = o.get("folder_partial")->kind == check::jvalue::STR && o.get("folder_partial")->text == "stalled";
+  if (!stalled) {
+    PROP(files[1] == num(o.get("folder_bytes")), "files_bytes %llu, folder_bytes %llu",
+         (unsigned long long)files[1], (unsigned long long)num(o.get("folder_bytes")));
+    PROP(files[0] <= num(o.get("folder_items")), "more files than items");
+    PROP(files[2] <= num(o.get("folder_disk_bytes")), "files take more than the folder");
+  }
+  const check::jvalue *ages = o.get("ages");
+  PROP(ages->kind == check::jvalue::ARR && ages->items.size() == 6, "ages: six bands");
+  static const char *const bands[] = {"day", "week", "month", "year", "older", "unknown"};
+  uint64_t sum[3] = {0, 0, 0};
+  for (size_t i = 0; i < 6; i++) {
+    check_keys(ages->items[i], {"age", "files", "bytes", "disk_bytes"});
+    PROP(str(ages->items[i].get("age")) == bands[i], "band %zu is %s", i, str(ages->items[i].get("age")).c_str());
+    add_row(ages->items[i], sum);
+  }
+  PROP(sum[0] == files[0] && sum[1] == files[1] && sum[2] == files[2], "the bands do not add up to the files");
+  const check::jvalue *types = o.get("types");
+  PROP(types->kind == check::jvalue::ARR && types->items.size() <= 13, "types: at most 13 rows");
+  uint64_t tsum[3] = {0, 0, 0};
+  bool any_unsure = false;
+  std::vector<std::string> seen;
+  for (size_t i = 0; i < types->items.size(); i++) {
+    const check::jvalue &r = types->items[i];
+    check_keys(r, {"type", "files", "bytes", "disk_bytes", "exact"});
+    add_row(r, tsum);
+    PROP(num(r.get("files")) > 0, "a type row without a file");
+    any_unsure |= !boolean(r.get("exact"));
+    if (r.get("type")->kind == check::jvalue::NUL) {
+      PROP(i + 1 == types->items.size(), "the others' row is not last");
+      continue;
+    }
+    const std::string &t = str(r.get("type"));
+    PROP(is_type_text(t), "type %s is no extension", t.c_str());
+    PROP(std::find(seen.begin(), seen.end(), t) == seen.end(), "type %s twice", t.c_str());
+    seen.push_back(t);
+    if (i) {
+      const check::jvalue &p = types->items[i - 1];
+      uint64_t pd = num(p.get("disk_bytes")), d = num(r.get("disk_bytes"));
+      uint64_t pb = num(p.get("bytes")), b = num(r.get("bytes"));
+      PROP(pd > d || (pd == d && (pb > b || (pb == b && str(p.get("type")) < t))), "types out of order at %zu", i);
+    }
+  }
+  PROP(seen.size() <= 12, "%zu types before the others", seen.size());
+  PROP(tsum[0] == files[0] && tsum[1] == files[1] && tsum[2] == files[2], "the types do not add up to the files");
+  // The fake trees hold far fewer than 1024 types.
+  PROP(!any_unsure, "a row marked unsure");
+}
+
 // The detail reply's own fields: totals that hold the listed entries,
 // reasons and stamps of their forms, and the largest files in rank order.
 void check_detail(const check::jvalue &o, const std::string &listed) {
@@ -534,6 +611,7 @@ void check_detail(const check::jvalue &o, const std::string &listed) {
     PROP(is_stamp_or_null(e.get("modified")), "entry modified");
     if (boolean(e.get("is_dir"))) check_children(e);
   }
+  check_kinds(o);
   PROP(num(o.get("folder_bytes")) >= bytes, "folder_bytes below its entries'");
   PROP(num(o.get("folder_items")) >= items, "folder_items below its entries'");
   PROP(is_reason(o.get("folder_partial")), "folder_partial");
@@ -581,10 +659,10 @@ void check_dirs(const check::jvalue &o, const std::string &home, const sub_model
   for (const char *k : {"count", "truncated", "max_depth", "max_scan_entries", "scan_ms",
                         "utc", "entries"})
     keys.push_back(k);
-  if (detail) {
-    keys.push_back("largest");
-    keys.push_back("largest_partial");
-  }
+  if (detail)
+    for (const char *k : {"largest", "largest_partial", "files", "files_bytes", "files_disk_bytes",
+                          "files_partial", "types", "ages"})
+      keys.push_back(k);
   check_keys(o, keys);
   PROP(!sub.given || sub.refusal.empty(), "a malformed sub was listed");
   PROP(!fake.root_unlistable, "a home folder that cannot be listed was listed, not refused");
@@ -774,10 +852,12 @@ void check_metrics(const std::string &body, const char *qs) {
       "disks_filesystem_forced_readonly", "disks_filesystem_errors_total",
       "disks_filesystem_last_error_timestamp_seconds", "disks_filesystem_device_error", "disks_home_bytes", "disks_home_disk_bytes",
       "disks_home_items", "disks_home_partial", "disks_home_walk_seconds",
-      "disks_home_entry_bytes", "disks_home_entry_disk_bytes"};
+      "disks_home_entry_bytes", "disks_home_entry_disk_bytes", "disks_home_age_files",
+      "disks_home_age_bytes", "disks_home_age_disk_bytes", "disks_home_type_files",
+      "disks_home_type_bytes", "disks_home_type_disk_bytes"};
   std::vector<std::string> families, series;
   std::string family, helped;
-  size_t entries = 0;
+  size_t entries = 0, types = 0, bands = 0;
   size_t pos = 0;
   while (pos < body.size()) {
     size_t lf = body.find('\n', pos);
@@ -844,6 +924,8 @@ void check_metrics(const std::string &body, const char *qs) {
     for (const std::string &k : series) PROP(k != key, "series twice: %s", key.c_str());
     series.push_back(key);
     entries += family == "disks_home_entry_bytes";
+    types += family == "disks_home_type_disk_bytes";
+    bands += family == "disks_home_age_disk_bytes";
   }
   PROP(!families.empty() && families[0] == "disks_info", "disks_info is not first");
   char root[32];
@@ -853,6 +935,10 @@ void check_metrics(const std::string &body, const char *qs) {
   PROP(home == has_home, "home families %s", has_home ? "without root or sub" : "missing");
   size_t top = model_top(qs);
   PROP(entries <= top, "%zu entry series, top %zu", entries, top);
+  // Bounded whatever the tree: the six bands of a walk that tells them,
+  // and at most ten types.
+  PROP(types <= 10, "%zu type series", types);
+  PROP(bands == (has_home ? 6u : 0u), "%zu band series", bands);
 }
 
 std::string page_seen[2];

@@ -75,9 +75,19 @@ function withCrLf(text) {
   return text.slice(0, end).split('\n').join('\r\n') + '\r\n\r\n' + text.slice(end + 2);
 }
 
-// Each line of a block: a JSON body normalised, the rest as it is.
+// Each line of a block: a JSON body normalised, the rest as it is. The
+// example tree's times are whole days before the hour of the run, so a
+// time is compared as the whole days it lies before the reply's utc.
 function normaliseBlock(text) {
-  return text.split('\n').map(normaliseLive).join('\n');
+  return text.split('\n').map((line) => normaliseLive(daysBefore(line))).join('\n');
+}
+
+function daysBefore(line) {
+  const utc = /"utc":"([^"]+)"/.exec(line);
+  if (!utc) return line;
+  const now = Date.parse(utc[1]);
+  return line.replace(/"modified":"([^"]+)"/g, (all, t) =>
+    `"modified":"utc-${Math.floor((now - Date.parse(t)) / 86400000)}d"`);
 }
 
 main();

@@ -8,6 +8,7 @@
 #include "json/writer.h"
 #include "metrics/metrics.h"
 #include "plugin.h"
+#include "storage/storage.h"
 #include "walk/home_walk.h"
 
 // The metrics reply: the drives and, with root or sub given, the listed
@@ -17,7 +18,9 @@ static void action_metrics(const char *root, const char *sub_val,
                            size_t sub_len, int top) {
   static home_walk w;  // large: the paths and the records' pointers
   int home = root[0] || sub_len;
-  if (home && home_walk_run(&w, root, sub_val, sub_len, 1) != HOME_OK) {
+  // The files' ages are measured from the request's time, taken once.
+  if (home && home_walk_run(&w, root, sub_val, sub_len, 1, storage_time()) !=
+                  HOME_OK) {
     write_dirs_refusal(&w, root, sub_val);
     home_walk_end(&w);
     return;
@@ -58,11 +61,11 @@ int mode_json(const char *qs) {
     return 0;
   }
   char stamp[STAMP_CAP];
-  make_stamp(stamp);
+  int64_t now = make_stamp(stamp);
   if (strcmp(action, "info") == 0)
     action_info(stamp);
   else if (strcmp(action, "dirs") == 0)
-    action_dirs(root, sub, sub_len, stamp, want_detail);
+    action_dirs(root, sub, sub_len, stamp, want_detail, now);
   else
     action_mounts(stamp, want_detail);
   return 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 // The refusal of an action that is not the JSON API's: action is the
 // decoded value asked for.
@@ -16,6 +17,7 @@ void action_mounts(const char *stamp, int detail = 0);
 // the decoded sub value of sub_len bytes (zero bytes a %00 put there
 // included); an empty one lists home itself. detail (the request's
 // detail=1) adds what the files take on the volume, item counts, times,
-// partial totals and the largest files.
+// partial totals, the largest files, and the files by type and by age
+// seen at now (the time stamped, in seconds).
 void action_dirs(const char *root, const char *sub_val, size_t sub_len,
-                 const char *stamp, int detail = 0);
+                 const char *stamp, int detail = 0, int64_t now = 0);

@@ -4,6 +4,7 @@
 #include "json/actions.h"
 #include "json/dirs.h"
 #include "json/dirs_detail.h"
+#include "json/dirs_kinds.h"
 #include "json/writer.h"
 #include "plugin.h"
 #include "walk/home_walk.h"
@@ -145,15 +146,17 @@ static void write_listing(const home_walk *w, const char *root,
             e->is_dir ? "true" : "false");
   }
   OUT_LIT("]");
-  if (w->detail)
+  if (w->detail) {
     write_largest(w->largest, w->folder.partial, w->sub, w->listed);
+    write_kinds(w->types, w->ages, w->folder.partial);
+  }
   OUT_LIT("}\n");
 }
 
 void action_dirs(const char *root, const char *sub_val, size_t sub_len,
-                 const char *stamp, int detail) {
+                 const char *stamp, int detail, int64_t now) {
   static home_walk w;  // large: the paths and the records' pointers
-  if (home_walk_run(&w, root, sub_val, sub_len, detail) == HOME_OK)
+  if (home_walk_run(&w, root, sub_val, sub_len, detail, now) == HOME_OK)
     write_listing(&w, root, stamp);
   else
     write_dirs_refusal(&w, root, sub_val);

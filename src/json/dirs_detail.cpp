@@ -9,8 +9,7 @@ static const char *const reason_names[] = {
     NULL, "depth", "cloud", "unreadable", "entry_cap", "stalled",
 };
 
-// ,"key":null or ,"key":"REASON".
-static void write_partial(const char *key_lit, int partial) {
+void write_partial(const char *key_lit, int partial) {
   out_fmt(",\"%s\":", key_lit);
   if (partial == PARTIAL_NONE)
     OUT_LIT("null");

@@ -3,6 +3,8 @@
 
 #include "walk/detail.h"
 
+// ,"key":null, or ,"key":"REASON" for a partial total's reason.
+void write_partial(const char *key_lit, int partial);
 // The listed folder's totals: the fields after "root_pct".
 void write_folder_totals(const tree_sum *folder);
 // One listed entry of the detail reply, from its "bytes" to its end, with

@@ -103,4 +103,8 @@ void format_clamped_stamp(int64_t t, char *buf) {
            (int)(secs / 3600), (int)(secs / 60 % 60), (int)(secs % 60));
 }
 
-void make_stamp(char *buf) { format_stamp(storage_time(), buf); }
+int64_t make_stamp(char *buf) {
+  int64_t now = storage_time();
+  format_stamp(now, buf);
+  return now;
+}

@@ -26,5 +26,5 @@ void format_stamp(int64_t t, char *buf);
 // 1970-01-01T00:00:00Z .. 9999-12-31T23:59:59Z; worked out here, so any
 // value gives the same valid stamp on every platform.
 void format_clamped_stamp(int64_t t, char *buf);
-// The stamp for the current time.
-void make_stamp(char *buf);
+// The stamp for the current time; returns that time, in seconds.
+int64_t make_stamp(char *buf);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "drives/drives.h"
+#include "metrics/home_kinds.h"
 #include "metrics/text_format.h"
 #include "plugin.h"
 #include "reply/bytes.h"
@@ -254,5 +255,7 @@ void metrics_reply(const home_walk *w, int top) {
   metrics_label_value(storage_platform);
   OUT_LIT("} 1\n");
   write_drives(table, n, &dead);
-  if (w) write_home(w, top);
+  if (!w) return;
+  write_home(w, top);
+  write_home_kinds(w);
 }

@@ -19,6 +19,7 @@ PAGE_ASSET(page_theme_css)          // shared theme sheet
 PAGE_ASSET(page_page_css)           // page sheet
 PAGE_ASSET(page_map_css)            // page sheet: the folder map, memory file systems
 PAGE_ASSET(page_compare_css)        // page sheet: the comparison, the table at every width
+PAGE_ASSET(page_kinds_css)          // page sheet: the files by type and by age
 PAGE_ASSET(page_head_end_html)      // </style></head><script>
 PAGE_ASSET(page_bridge_js)          // theme bridge script
 PAGE_ASSET(page_body_start_html)    // </script>, LF, <body><div class="wrap">
@@ -33,6 +34,7 @@ PAGE_ASSET(page_script_start_html)  // <script>, LF, (function(){, LF
 PAGE_ASSET(page_client_js)          // client script body
 PAGE_ASSET(page_map_js)             // client script body: the folder map
 PAGE_ASSET(page_compare_js)         // client script body: earlier looks and the change
+PAGE_ASSET(page_kinds_js)           // client script body: the files by type and by age
 PAGE_ASSET(page_script_end_html)    // })();, LF, </script></body></html>, LF
 
 #undef PAGE_ASSET

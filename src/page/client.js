@@ -404,7 +404,7 @@ function folderLabel(f) { return f ? 'HOME / ' + f.split('/').join(' / ') : 'HOM
 /* Fills the card from a successful home reply with the list; hides it for
    anything else (a refusal, the workspace root, a program without it). */
 function drawLargest(d) {
-  var list = d && Array.isArray(d.largest) ? d.largest : null;
+  var list = d && Array.isArray(d.largest) ? kindFilter(d.largest) : null;
   LARGEST.hidden = list === null || ROOT !== 'home';
   $('lgRows').textContent = '';
   if (LARGEST.hidden) return;
@@ -467,6 +467,7 @@ function renderDirs(d, ok) {
   SHOWN = ok ? d : null;
   compare(SHOWN);
   SHOWN = null;
+  drawKinds(ok ? d : null);
   drawLargest(ok ? d : null);
   drawMap(ok ? d : null);
   if (!ok) {

@@ -18,6 +18,7 @@ set(PAGE_ASSETS
   page.css
   map.css
   compare.css
+  kinds.css
   head_end.html
   bridge.js
   body_start.html
@@ -32,6 +33,7 @@ set(PAGE_ASSETS
   client.js
   map.js
   compare.js
+  kinds.js
   script_end.html
 )
 

@@ -23,6 +23,7 @@ static const piece before_direct[] = {
     PIECE(page_doc_start_html),  PIECE(page_theme_first_js),   PIECE(page_head_mid_html),
     PIECE(page_theme_css),       PIECE(page_page_css),         PIECE(page_map_css),
     PIECE(page_compare_css),
+    PIECE(page_kinds_css),
     PIECE(page_head_end_html),
     PIECE(page_bridge_js),       PIECE(page_body_start_html),  PIECE(page_top_html),
     PIECE(page_card_summary_html), PIECE(page_card_mounts_html), PIECE(page_card_dirs_html),
@@ -35,6 +36,7 @@ static const piece after_direct[] = {
     PIECE(page_client_js),
     PIECE(page_map_js),
     PIECE(page_compare_js),
+    PIECE(page_kinds_js),
     PIECE(page_script_end_html),
 };
 

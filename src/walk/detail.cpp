@@ -46,6 +46,25 @@ static uint32_t holder_of(const detail_state *d) {
   return d->entry == LINKS_UNLISTED ? LINKS_UNLISTED : d->entry | d->nth << 9;
 }
 
+// The file of slot, which takes disk on the volume, moves to the rows of
+// type and age: taken off its rows, and added to the new ones when give
+// (else the name's own count adds it, as its entry's share).
+static void move_rows(detail_state *d, link_slot *slot, uint16_t type, int age,
+                      uint64_t disk, int give) {
+  if (slot->type != TYPE_NO_FILE) {
+    file_sum *t = &d->types.slot[slot->type].sum, *a = &d->ages[slot->age];
+    t->disk_bytes = sub_held(t->disk_bytes, disk);
+    a->disk_bytes = sub_held(a->disk_bytes, disk);
+  }
+  if (type != TYPE_NO_FILE && give) {
+    file_sum *t = &d->types.slot[type].sum, *a = &d->ages[age];
+    t->disk_bytes = add_sat(t->disk_bytes, disk);
+    a->disk_bytes = add_sat(a->disk_bytes, disk);
+  }
+  slot->type = type;
+  slot->age = (uint8_t)age;
+}
+
 // What the file item, one name of a file that may have others, adds to
 // the entry being walked. The first name met takes the whole file, the
 // later ones nothing; but the file goes to the entry whose name comes
@@ -56,12 +75,24 @@ static uint32_t holder_of(const detail_state *d) {
 // finished record (when the current entry ends, detail_commit) and off
 // the folder's total, which the current entry gives back. Kept out of line: a file with one
 // name, the common one, then costs the walk no more than it did.
+//
+// What the file takes on disk goes with it to the type and age band of
+// one of its names (type TYPE_NO_FILE: a link, counted by neither): of
+// the entry that holds it, the name whose type comes first, so that the
+// rows too are the same whatever order the walk meets the names in.
 __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
-                                                       const dir_item *item) {
-  uint32_t *holder =
-      links_seen_check(&d->links, item->dev_id, item->file_id, holder_of(d));
-  if (!holder) return item->disk_size;
+                                                       const dir_item *item,
+                                                       uint16_t type, int age) {
+  link_slot *slot = links_seen_check(&d->links, item->dev_id, item->file_id,
+                                     holder_of(d), type, (uint8_t)age);
+  if (!slot) return item->disk_size;
+  uint32_t *holder = &slot->holder;
   uint32_t h = *holder == LINKS_UNLISTED ? LINKS_UNLISTED : *holder & 511;
+  if (h == d->entry && h != LINKS_UNLISTED && type != TYPE_NO_FILE &&
+      slot->type != TYPE_NO_FILE && type_before(&d->types, type, slot->type)) {
+    move_rows(d, slot, type, age, item->disk_size, 1);
+    return 0;
+  }
   if (h == d->entry || h == LINKS_UNLISTED ||
       strcmp(d->entry_name, d->list[h].name) >= 0)
     return 0;
@@ -74,6 +105,8 @@ __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
   if (kid >= 0)
     d->kid_given[h][kid] = add_sat(d->kid_given[h][kid], item->disk_size);
   d->folder.disk_bytes = sub_held(d->folder.disk_bytes, item->disk_size);
+  // The entry's share goes to this name's rows, as it counts.
+  move_rows(d, slot, type, age, item->disk_size, 0);
   *holder = holder_of(d);
   return item->disk_size;
 }
@@ -83,10 +116,17 @@ __attribute__((noinline)) static uint64_t linked_share(detail_state *d,
 // not told (Windows' listing gives ids but no counts), every file with an
 // id is remembered: a walk counts at most MAX_SCAN_ENTRIES files, fewer
 // than the table holds.
-static inline uint64_t share_of(detail_state *d, const dir_item *item) {
+static inline uint64_t share_of(detail_state *d, const dir_item *item,
+                                uint16_t type, int age) {
   if ((item->links > 1 || item->links == 0) && item->file_id)
-    return linked_share(d, item);
+    return linked_share(d, item, type, age);
   return item->disk_size;
+}
+
+static inline void count_in(file_sum *s, uint64_t bytes, uint64_t disk) {
+  s->files++;
+  s->bytes = add_sat(s->bytes, bytes);
+  s->disk_bytes = add_sat(s->disk_bytes, disk);
 }
 
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum) {
@@ -95,7 +135,12 @@ void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum) {
     note_partial(sum, PARTIAL_UNREADABLE);
     return;
   }
-  sum->disk_bytes = add_sat(sum->disk_bytes, share_of(d, item));
+  uint16_t type = type_row_of(&d->types, item->name);
+  int age = age_band(d->now, item->has_mtime, item->mtime);
+  uint64_t share = share_of(d, item, type, age);
+  sum->disk_bytes = add_sat(sum->disk_bytes, share);
+  count_in(&d->types.slot[type].sum, item->size, share);
+  count_in(&d->ages[age], item->size, share);
   note_time(sum, item->has_mtime, item->mtime);
   // The list ranks a linked file by what the whole file takes, under the
   // name that ranks first: the same on every walk order, and links tells
@@ -112,7 +157,10 @@ void detail_count_folder(const dir_item *item, tree_sum *sum) {
 void detail_count_link(detail_state *d, const dir_iter *it, dir_item *item,
                        tree_sum *sum) {
   storage_link_facts(it, item);
-  sum->disk_bytes = add_sat(sum->disk_bytes, share_of(d, item));
+  // Taken before sum is read: for a link directly in the listed folder sum
+  // is the folder's total, which taking the link from an entry lowers.
+  uint64_t share = share_of(d, item, TYPE_NO_FILE, AGE_UNKNOWN);
+  sum->disk_bytes = add_sat(sum->disk_bytes, share);
 }
 
 void detail_begin_loose(detail_state *d, const char *name) {

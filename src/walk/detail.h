@@ -7,14 +7,22 @@
 #include <atomic>
 
 #include "walk/walk.h"
+#include "walk/ages.h"
 #include "walk/children.h"
 #include "walk/largest.h"
 #include "walk/links_seen.h"
+#include "walk/types.h"
 
 struct detail_state {
   tree_sum folder;        // every entry of the listed folder, listed or not
   links_seen links;
   largest_list largest;
+  // The files counted, by type and by age band (seen at now, the reply's
+  // own time): each adds its size and its name to its rows, and what it
+  // takes on disk as the entry that holds it does.
+  int64_t now;
+  file_sum ages[AGE_BANDS];
+  type_table types;
   char dir[LARGEST_PATH_CAP];  // the folder being walked, below the listed
   size_t dir_len;              // one (platform separator between names)
   uint16_t dir_ends[LARGEST_NAMES];  // where each name of dir ends
@@ -60,9 +68,9 @@ static inline void note_partial(tree_sum *sum, int reason) {
 void detail_begin_entry(detail_state *d, dir_entry *list, int index,
                         const char *name);
 // Adds a counted file item: what it takes (a file with other names once
-// per request, in the entry whose name comes first), its time, and offers
-// it to the largest files. A file that could not be looked at adds
-// nothing and marks sum partial.
+// per request, in the entry whose name comes first), its time, its type
+// and age, and offers it to the largest files. A file that could not be
+// looked at adds nothing and marks sum partial.
 void detail_count_file(detail_state *d, const dir_item *item, tree_sum *sum);
 // Adds what a folder entry item takes and its time, as the listing told.
 void detail_count_folder(const dir_item *item, tree_sum *sum);

@@ -68,7 +68,7 @@ static int check_request(home_walk *w, const char *root, const char *sub_val,
 }
 
 int home_walk_run(home_walk *w, const char *root, const char *sub_val,
-                  size_t sub_len, int detail) {
+                  size_t sub_len, int detail, int64_t now) {
   *w = home_walk();
   w->refusal = check_request(w, root, sub_val, sub_len);
   if (w->refusal != HOME_OK) return w->refusal;
@@ -89,6 +89,7 @@ int home_walk_run(home_walk *w, const char *root, const char *sub_val,
     w->refusal = HOME_OUT_OF_MEMORY;
     return w->refusal;
   }
+  if (w->detail) w->detail->now = now;
   uint64_t start = storage_ticks_ms();
   scan_state &state = w->state;
   state.detail = w->detail;
@@ -131,9 +132,13 @@ int home_walk_run(home_walk *w, const char *root, const char *sub_val,
   if (w->detail && (stuck || stalled)) {
     w->folder = detail_sum_records(w->list, w->count);
     w->largest = NULL;
+    w->types = NULL;
+    w->ages = NULL;
   } else if (w->detail) {
     w->folder = w->detail->folder;
     w->largest = &w->detail->largest;
+    w->types = &w->detail->types;
+    w->ages = w->detail->ages;
   }
   return HOME_OK;
 }

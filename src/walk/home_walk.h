@@ -51,14 +51,19 @@ struct home_walk {
   scan_state state;     // the walk's: it may write here until it ends
   tree_sum folder;      // detail: the listed folder's totals
   largest_list *largest;  // detail: the largest files, NULL when not told
+  // detail: the files by type and by age band, NULL when not told (as
+  // largest).
+  const type_table *types;
+  const file_sum *ages;
 };
 
 // Checks the request (root, and the decoded sub value of sub_len bytes)
-// and walks the folder it names, with detail when asked. Returns
+// and walks the folder it names, with detail when asked; now is the
+// reply's own time, which the files' ages are measured from. Returns
 // w->refusal; on HOME_OK the records and totals are filled. Whatever it
 // returns, home_walk_end must follow once the reply is written.
 int home_walk_run(home_walk *w, const char *root, const char *sub_val,
-                  size_t sub_len, int detail);
+                  size_t sub_len, int detail, int64_t now);
 
 // The reply is written: a walk given up is abandoned here (a real backend
 // then never returns: see storage_walk_abandon), and the records freed.

@@ -13,8 +13,8 @@ static uint64_t mix(uint64_t dev, uint64_t id) {
   return x ^ (x >> 31);
 }
 
-uint32_t *links_seen_check(links_seen *t, uint64_t dev, uint64_t id,
-                           uint32_t holder) {
+link_slot *links_seen_check(links_seen *t, uint64_t dev, uint64_t id,
+                            uint32_t holder, uint16_t type, uint8_t age) {
   if (!t->slots) {
     // calloc maps fresh zero pages: only the slots written cost memory.
     t->slots = (link_slot *)calloc(LINKS_SEEN_SLOTS, sizeof(link_slot));
@@ -28,10 +28,12 @@ uint32_t *links_seen_check(links_seen *t, uint64_t dev, uint64_t id,
       slot->dev = dev;
       slot->id = id;
       slot->holder = holder;
+      slot->type = type;
+      slot->age = age;
       t->used++;
       return NULL;
     }
-    if (slot->dev == dev && slot->id == id) return &slot->holder;
+    if (slot->dev == dev && slot->id == id) return slot;
   }
 }
 

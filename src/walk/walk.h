@@ -33,6 +33,20 @@ static inline uint64_t add_sat(uint64_t a, uint64_t b) {
   return a + b < a ? UINT64_MAX : a + b;
 }
 
+// Files counted together (detail only): how many names, their sizes, and
+// what they take on the volume (a file with several names once).
+struct file_sum {
+  uint64_t files;
+  uint64_t bytes;
+  uint64_t disk_bytes;
+};
+
+static inline void file_sum_add(file_sum *s, const file_sum *x) {
+  s->files = add_sat(s->files, x->files);
+  s->bytes = add_sat(s->bytes, x->bytes);
+  s->disk_bytes = add_sat(s->disk_bytes, x->disk_bytes);
+}
+
 // One listed entry of the root folder.
 // Its path in the reply is the root path, the separator and the name,
 // joined as it is written.

@@ -9,6 +9,9 @@
 #                      (both also check each JSON reply against docs/schema)
 #   mounts_vs_df       the native mounts reply against df on this machine
 #   disk_vs_du         the native detail reply's disk_bytes against du
+#   kinds_vs_find      the detail reply's types and ages against find's
+#                      account of the same trees, natively and (with
+#                      PLUGIN_EXE) under Wine
 
 find_program(BLACKBOX_NODE NAMES node nodejs)
 if(NOT BLACKBOX_NODE)
@@ -60,4 +63,16 @@ if(CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
   set_tests_properties(disk_vs_du PROPERTIES FIXTURES_REQUIRED blackbox_trees)
   add_test(NAME mounts_vs_df
     COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/mounts_vs_df.js $<TARGET_FILE:plugin_disks>)
+  add_test(NAME kinds_vs_find
+    COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/kinds_vs_find.js $<TARGET_FILE:plugin_disks> ${BLACKBOX_FIXTURES})
+  set_tests_properties(kinds_vs_find PROPERTIES FIXTURES_REQUIRED blackbox_trees)
+  if(PLUGIN_EXE)
+    # A prefix of its own: the black-box run ends its wineserver when done.
+    add_test(NAME kinds_vs_find_wine
+      COMMAND ${BLACKBOX_NODE} ${BLACKBOX_DIR}/kinds_vs_find.js --wine ${PLUGIN_EXE} ${BLACKBOX_FIXTURES})
+    set_tests_properties(kinds_vs_find_wine PROPERTIES
+      FIXTURES_REQUIRED blackbox_trees
+      ENVIRONMENT "WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/kinds-wineprefix"
+      TIMEOUT 900)
+  endif()
 endif()

@@ -72,7 +72,7 @@ function withoutDetail(body) {
     .replace(/,"children":\[[^\]]*\]/g, '')
     .replace(/,"disk_bytes":[0-9]+/g, '')
     .replace(/,"items":[0-9]+,"modified":(null|"[-0-9T:Z]+"),"partial":(null|"[a-z_]+")/g, '')
-    .replace(/,"largest":\[.*\],"largest_partial":(null|"[a-z_]+")\}/, '}');
+    .replace(/,"largest":\[.*\],"largest_partial":(null|"[a-z_]+"),"files":.*\]\}/, '}');
 }
 
 // Whether user as can reach the folder at all (it cannot below a folder

@@ -306,6 +306,44 @@ const generators = {
     fs.linkSync(at('Shared'), at('c', 'shared'));
   },
 
+  // Files by type and by age (kinds_vs_find.js): extensions in upper
+  // case, several dots, a leading or a trailing dot, none, 16 bytes and
+  // longer, UTF-8 names; more than twelve types; times in every band
+  // counted from when the tree is made (one in the future); a file with
+  // names in two entries (the one named first holds it) and one with two
+  // names of different types in one entry; a file past the depth limit.
+  kinds(root) {
+    const at = (...p) => path.join(root, ...p);
+    const now = Math.floor(Date.now() / 1000), day = 86400;
+    const put = (rel, size, t) => {
+      const p = at(...rel.split('/'));
+      dir(path.dirname(p));
+      file(p, size);
+      fs.utimesSync(p, t, t);
+    };
+    put('Videos/Holiday.MKV', 300000, now - 400 * day);
+    put('Videos/clip.mp4', 120000, now - 40 * day);
+    put('Videos/trailer.MP4', 20000, now - 3600);
+    put('Documents/report.final.pdf', 50000, now - 3 * day);
+    put('Documents/notes.txt', 3000, now - 12 * day);
+    put('Documents/README', 1000, now - 2 * day);
+    put('Documents/.hidden', 500, now - 2 * day);
+    put('Documents/odd.', 700, now - 20 * day);
+    put('Code/archive.tar.gz', 40000, now - 200 * day);
+    put('Code/build.some_long_suffix_name', 9000, now - day - 60);
+    put('Code/x.ABCDEFGHIJKLMNOP', 800, now - 5 * day);
+    put('Música/canción.MP3', 60000, now - 800 * day);
+    put('Música/été.FlÀc', 6000, now - 100 * day);
+    put('Future/from.tomorrow', 100, now + day);
+    for (let i = 0; i < 6; i++) put(`Misc/f.t${i}`, 100 * (i + 1), now - i * 30 * day);
+    put('AAA/first.iso', 30000, now - 500 * day);
+    fs.linkSync(at('AAA', 'first.iso'), at('Misc', 'last.img'));
+    put('Pairs/z.zip', 25000, now - 6 * day);
+    fs.linkSync(at('Pairs', 'z.zip'), at('Pairs', 'y.bin'));
+    put('Deep/1/2/3/4/5/6/7/8/far.log', 70000, now - 400 * day);
+    put('Deep/1/2/3/4/5/6/7/near.log', 700, now - 400 * day);
+  },
+
   // Largest files of one size, whose order only their paths decide: a/x
   // before a0 on both builds (names compared one by one), and a name that
   // holds a backslash (odd/back\slash), which Wine hands out as it is.

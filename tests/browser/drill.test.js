@@ -103,8 +103,9 @@ for (const theme of ['light', 'dark']) {
     it('keyboard: Tab reaches a folder with a visible focus ring, Enter and Space open it', async () => {
       const { context, page } = await open(theme);
       let focused = '';
-      // Past the rate and root buttons, the comparison's control and the map.
-      for (let i = 0; i < 16 && !focused; i++) {
+      // Past the rate and root buttons, the comparison's control, the map
+      // and the types beside it.
+      for (let i = 0; i < 44 && !focused; i++) {
         await page.keyboard.press('Tab');
         focused = await page.evaluate(() => (document.activeElement.closest('#rows') ? document.activeElement.textContent : ''));
       }

@@ -271,6 +271,18 @@ function checkHome(runner, home, rest, top) {
     eq(`disks_home_entry_bytes{entry=${JSON.stringify(e.name)}}`, s.value, e.bytes);
     eq(`disks_home_entry_disk_bytes{entry=${JSON.stringify(e.name)}}`, d.value, e.disk_bytes);
   });
+  // The six bands, and the ten largest types (the others' row has none):
+  // the JSON rows' figures, and nothing else.
+  const kinds = [...json.ages.map((a) => ['age', a.age, a]),
+    ...json.types.filter((r) => r.type !== null).slice(0, 10).map((r) => ['type', r.type, r])];
+  for (const [what, figure] of [['files', 'files'], ['bytes', 'bytes'], ['disk_bytes', 'disk_bytes']]) {
+    for (const kind of ['age', 'type']) {
+      const f = family(parsed, `disks_home_${kind}_${what}`);
+      const rows = kinds.filter((k) => k[0] === kind);
+      eq(`disks_home_${kind}_${what} series`, f.size, rows.length);
+      for (const [, label, r] of rows) eq(`disks_home_${kind}_${what}{${kind}=${JSON.stringify(label)}}`, f.get(JSON.stringify({ [kind]: label })), r[figure]);
+    }
+  }
   if (errs.length) throw new Error(`${query} on ${path.basename(home)}:\n  ${errs.join('\n  ')}`);
   return want.length;
 }

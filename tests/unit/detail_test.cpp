@@ -18,16 +18,19 @@
 #include "walk/walk.h"
 #include "walk/children.h"
 #include "walk/largest.h"
+#include "walk/types.h"
 #include "plugin.h"
 #include "storage/fake.h"
 
 namespace {
 
 const char *const stamp = "2025-01-02T03:04:05Z";
+const int64_t now = 1735787045;  // the stamp's time
+const int64_t day = 86400;
 
 std::string dirs_reply(int detail) {
-  return body_of(
-      capture_reply([detail] { action_dirs("home", "", 0, stamp, detail); }));
+  return body_of(capture_reply(
+      [detail] { action_dirs("home", "", 0, stamp, detail, now); }));
 }
 
 // A file node with what it takes on disk and its time.
@@ -89,11 +92,13 @@ std::vector<std::string> items_of(const std::string &text,
 
 // The object of a reply that where names: "" the reply itself, "e:NAME"
 // the listed entry NAME, "l:N" the Nth of the largest files, "c:NAME:N"
-// the Nth child of the listed entry NAME.
+// the Nth child of the listed entry NAME, "t:N" and "a:N" the Nth row of
+// types and of ages.
 std::string object_of(const std::string &body, const std::string &where) {
   if (where.empty()) return body;
-  if (where[0] == 'l') {
-    std::vector<std::string> l = items_of(body, "largest");
+  if (where[0] == 'l' || where[0] == 't' || where[0] == 'a') {
+    std::vector<std::string> l = items_of(
+        body, where[0] == 'l' ? "largest" : where[0] == 't' ? "types" : "ages");
     size_t n = (size_t)std::stoi(where.substr(2));
     return n < l.size() ? l[n] : "";
   }
@@ -135,8 +140,52 @@ std::string without_detail(const std::string &body) {
       "|,\"disk_bytes\":[0-9]+"
       "|,\"items\":[0-9]+,\"modified\":(null|\"[-0-9T:Z]+\"),\"partial\":(null|\"[a-z_]+\")"
       "|,\"children\":\\[[^\\]]*\\]"
-      "|,\"largest\":\\[.*\\],\"largest_partial\":(null|\"[a-z_]+\")");
+      "|,\"largest\":\\[.*\\],\"largest_partial\":(null|\"[a-z_]+\")"
+      "|,\"files\":[0-9]+,\"files_bytes\":[0-9]+,\"files_disk_bytes\":[0-9]+,"
+      "\"files_partial\":(null|\"[a-z_]+\"),\"types\":\\[.*\\],\"ages\":\\[.*\\]");
   return std::regex_replace(body, added, "");
+}
+
+// The figures (files, bytes, disk_bytes) of each row of a "types" or
+// "ages" array.
+std::vector<std::vector<uint64_t>> rows_of(const std::string &array) {
+  std::vector<std::vector<uint64_t>> out;
+  static const std::regex row("\"files\":([0-9]+),\"bytes\":([0-9]+),\"disk_bytes\":([0-9]+)");
+  for (std::sregex_iterator i(array.begin(), array.end(), row), e; i != e; ++i)
+    out.push_back({std::stoull((*i)[1]), std::stoull((*i)[2]), std::stoull((*i)[3])});
+  return out;
+}
+
+uint64_t sat_add(uint64_t a, uint64_t b) { return a + b < a ? UINT64_MAX : a + b; }
+
+// What every detail reply's types and ages hold, whatever the tree: rows
+// that add up to the files' totals, the six bands in order, at most 12
+// types and then the others, and totals that agree with the folder's.
+void expect_kinds_add_up(const std::string &body) {
+  std::vector<uint64_t> files = {std::stoull(value_of(body, "files")),
+                                 std::stoull(value_of(body, "files_bytes")),
+                                 std::stoull(value_of(body, "files_disk_bytes"))};
+  std::string types = value_of(body, "types"), ages = value_of(body, "ages");
+  for (const std::string *array : {&types, &ages}) {
+    std::vector<uint64_t> sum = {0, 0, 0};
+    for (const auto &r : rows_of(*array))
+      for (int k = 0; k < 3; k++) sum[k] = sat_add(sum[k], r[k]);
+    EXPECT_EQ(files, sum) << *array;
+  }
+  static const std::regex bands(
+      R"(\[\{"age":"day",[^}]*\},\{"age":"week",[^}]*\},\{"age":"month",[^}]*\},)"
+      R"(\{"age":"year",[^}]*\},\{"age":"older",[^}]*\},\{"age":"unknown",[^}]*\}\])");
+  EXPECT_TRUE(std::regex_match(ages, bands)) << ages;
+  std::vector<std::vector<uint64_t>> t = rows_of(types);
+  EXPECT_LE(t.size(), 13u);
+  size_t others = types.find("{\"type\":null");
+  EXPECT_TRUE(others == std::string::npos || others == types.rfind("{\"type\":")) << types;
+  EXPECT_EQ(value_of(body, "folder_partial"), value_of(body, "files_partial"));
+  if (value_of(body, "folder_partial") != "\"stalled\"") {
+    EXPECT_EQ(value_of(body, "folder_bytes"), value_of(body, "files_bytes"));
+    EXPECT_LE(files[0], std::stoull(value_of(body, "folder_items")));
+    EXPECT_LE(files[2], std::stoull(value_of(body, "folder_disk_bytes")));
+  }
 }
 
 // A value of "" asks that the object where is absent; "-" that it has
@@ -250,7 +299,11 @@ std::vector<detail_case> cases() {
         {"", "count", "1"},
         {"", "folder_items", "120000"},
         {"", "folder_partial", "\"entry_cap\""},
-        {"", "largest_partial", "\"entry_cap\""}}},
+        {"", "largest_partial", "\"entry_cap\""},
+        {"", "files", "119999"},
+        {"", "files_partial", "\"entry_cap\""},
+        {"t:0", "type", "\"\""},
+        {"a:5", "files", "119999"}}},
       {"the depth limit: partial where the walk met a folder past it, empty or not",
        [] {
          // l1/l2/.../l9, a file in each: l9's is past the limit.
@@ -377,7 +430,13 @@ std::vector<detail_case> cases() {
         {"", "folder_items", "3"},
         {"", "folder_partial", "\"stalled\""},
         {"", "largest", "[]"},
-        {"", "largest_partial", "\"stalled\""}}},
+        {"", "largest_partial", "\"stalled\""},
+        {"", "files", "0"},
+        {"", "files_partial", "\"stalled\""},
+        {"", "types", "[]"},
+        {"a:0", "files", "0"},
+        {"a:5", "age", "\"unknown\""},
+        {"a:5", "files", "0"}}},
       {"times: clamped to 1970..9999, the latest beneath a folder",
        [] {
          add_file(-1, "old", 1, 1, -86400 * 365, 1);
@@ -584,7 +643,12 @@ std::vector<detail_case> cases() {
         {"", "folder_items", "4"},
         {"", "folder_partial", "\"unreadable\""},
         {"l:0", "name", "\"seen\""},
-        {"l:1", "name", ""}}},
+        {"l:1", "name", ""},
+        {"", "files", "1"},
+        {"", "files_partial", "\"unreadable\""},
+        {"t:0", "type", "\"\""},
+        {"t:0", "files", "1"},
+        {"t:1", "type", ""}}},
       {"a link takes its own blocks, never its target's, and is no entry",
        [] {
          int ln = fake_add(-1, "ln", 0, 1);
@@ -725,6 +789,109 @@ std::vector<detail_case> cases() {
         {"l:3", "name", "\"back\\\\slash\""},
         {"l:3", "folder", "\"odd\""},
         {"l:3", "path", R"("C:\\Users\\u\\odd\\back\\slash")"}}},
+      {"types and ages: rows by extension and band, largest on disk first",
+       [] {
+         add_file(-1, "film.MKV", 5000000, 5001216, now - 400 * day, 1);
+         int m = fake_add(-1, "music", 0, 1);
+         add_file(m, "a.flac", 3000000, 3002368, now - 10 * day, 1);
+         add_file(m, "b.FLAC", 1000000, 1003520, now - 2 * day, 1);
+         add_file(m, ".bashrc", 100, 4096, now + 3600, 1);  // the future
+         add_file(m, "README", 200, 4096);                   // no time told
+         add_file(-1, "notes.txt", 10, 4096, now - 100 * day, 1);
+         add_file(-1, "x.some_long_suffix_name", 1, 4096, now - day, 1);
+       },
+       {{"", "types",
+         R"([{"type":"mkv","files":1,"bytes":5000000,"disk_bytes":5001216,"exact":true},)"
+         R"({"type":"flac","files":2,"bytes":4000000,"disk_bytes":4005888,"exact":true},)"
+         R"({"type":"","files":2,"bytes":300,"disk_bytes":8192,"exact":true},)"
+         R"({"type":"txt","files":1,"bytes":10,"disk_bytes":4096,"exact":true},)"
+         R"({"type":null,"files":1,"bytes":1,"disk_bytes":4096,"exact":true}])"},
+        {"", "ages",
+         R"([{"age":"day","files":1,"bytes":100,"disk_bytes":4096},)"
+         R"({"age":"week","files":2,"bytes":1000001,"disk_bytes":1007616},)"
+         R"({"age":"month","files":1,"bytes":3000000,"disk_bytes":3002368},)"
+         R"({"age":"year","files":1,"bytes":10,"disk_bytes":4096},)"
+         R"({"age":"older","files":1,"bytes":5000000,"disk_bytes":5001216},)"
+         R"({"age":"unknown","files":1,"bytes":200,"disk_bytes":4096}])"},
+        {"", "files", "7"},
+        {"", "files_bytes", "9000311"},
+        {"", "files_disk_bytes", "9023488"},
+        {"", "files_partial", "null"}}},
+      {"more than 12 types: the 12 largest on disk, then one row for the others",
+       [] {
+         char name[8];
+         for (int i = 0; i < 14; i++) {
+           snprintf(name, sizeof name, "f.t%02d", i);
+           add_file(-1, name, 1, 512 * (uint64_t)(i + 1), now, 1);
+         }
+       },
+       {{"t:0", "type", "\"t13\""},
+        {"t:11", "type", "\"t02\""},
+        {"t:12", "type", "null"},
+        {"t:12", "files", "2"},
+        {"t:12", "disk_bytes", "1536"},
+        {"t:12", "exact", "true"},
+        {"t:13", "type", ""},
+        {"a:0", "files", "14"}}},
+      {"more types than the table holds: the rows add up, the unsure ones say so",
+       [] {
+         add_file(-1, "big.iso", 1000000, 1000000, now, 1);
+         char name[16];
+         for (int i = 0; i < TYPE_TABLE_MAX + 76; i++) {
+           snprintf(name, sizeof name, "f.x%04d", i);
+           add_file(-1, name, 1, 100, now, 1);
+         }
+       },
+       {{"t:0", "type", "\"iso\""},
+        {"t:0", "exact", "true"},
+        {"t:1", "type", "\"x0000\""},
+        {"t:1", "exact", "false"},  // 77 types past the table take more
+        {"t:12", "type", "null"},
+        {"t:12", "files", std::to_string(TYPE_TABLE_MAX + 77 - 12)},
+        {"t:12", "exact", "false"},
+        {"", "files", std::to_string(TYPE_TABLE_MAX + 77)}}},
+      {"a linked file: its disk in the rows of the name its entry counts, once",
+       [] {
+         // Walked first: b's name. a's comes first, and takes the file.
+         int b = fake_add(-1, "b", 0, 1);
+         int clip = add_link(b, "clip.mp4", 4000, 4096, 1, 77, 2);
+         int a = fake_add(-1, "a", 0, 1);
+         int copy = add_link(a, "clip.mov", 4000, 4096, 1, 77, 2);
+         for (int n : {clip, copy}) {
+           fake.nodes[n].mtime = now - 2 * day;
+           fake.nodes[n].has_mtime = 1;
+         }
+         // Two names in one entry: the type that comes first, whatever
+         // order the walk meets them in.
+         int c = fake_add(-1, "c", 0, 1);
+         add_link(c, "z.zip", 100, 512, 1, 78, 2);
+         add_link(c, "y.bin", 100, 512, 1, 78, 2);
+       },
+       {{"t:0", "type", "\"mov\""},
+        {"t:0", "disk_bytes", "4096"},
+        {"t:1", "type", "\"bin\""},
+        {"t:1", "disk_bytes", "512"},
+        {"t:2", "type", "\"mp4\""},
+        {"t:2", "files", "1"},
+        {"t:2", "bytes", "4000"},
+        {"t:2", "disk_bytes", "0"},
+        {"t:3", "type", "\"zip\""},
+        {"t:3", "disk_bytes", "0"},
+        {"a:1", "files", "2"},
+        {"a:1", "disk_bytes", "4096"},
+        {"a:5", "files", "2"},
+        {"a:5", "disk_bytes", "512"},
+        {"", "files_disk_bytes", "4608"},
+        {"", "folder_disk_bytes", "4608"}}},
+      {"a folder that cannot be read: the rows say at least",
+       [] {
+         int locked = fake_add(-1, "locked", 0, 1);
+         add_file(locked, "secret.doc", 100, 100, now, 1);
+         fake.nodes[locked].unlistable = 1;
+         add_file(-1, "seen.doc", 5, 8, now, 1);
+       },
+       {{"", "files_partial", "\"unreadable\""},
+        {"", "types", R"([{"type":"doc","files":1,"bytes":5,"disk_bytes":8,"exact":true}])"}}},
   };
 }
 
@@ -743,6 +910,7 @@ TEST_P(Detail, Fields) {
   const detail_case &c = GetParam();
   c.build();
   std::string detailed = dirs_reply(1);
+  expect_kinds_add_up(detailed);
   for (const expect &e : c.expects) {
     std::string obj = object_of(detailed, e.where);
     if (e.value.empty())

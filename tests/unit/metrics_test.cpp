@@ -429,8 +429,64 @@ TEST_F(Metrics, HomeSeriesAreTheDetailReplys) {
       "disks_home_walk_seconds",
       "disks_home_entry_bytes",
       "disks_home_entry_disk_bytes",
+      "disks_home_age_files",
+      "disks_home_age_bytes",
+      "disks_home_age_disk_bytes",
+      "disks_home_type_files",
+      "disks_home_type_bytes",
+      "disks_home_type_disk_bytes",
   };
   EXPECT_EQ(want, families_of(body));  // the fake machine has no drives
+  // Each band and each type of the reply (the others' row aside): its
+  // three figures.
+  std::string kinds = json.substr(json.find("\"types\":["));
+  std::vector<std::string> label = json_values(kinds, "type");
+  std::vector<std::string> age = json_values(kinds, "age");
+  std::vector<std::string> files = json_values(kinds, "files");
+  std::vector<std::string> kbytes = json_values(kinds, "bytes");
+  std::vector<std::string> kdisk = json_values(kinds, "disk_bytes");
+  ASSERT_EQ(5u, label.size());  // pdf, flac, img, txt, none
+  ASSERT_EQ(6u, age.size());
+  ASSERT_EQ(11u, files.size());
+  for (size_t i = 0; i < files.size(); i++) {
+    std::string series = i < label.size() ? "{type=" + label[i] + "}" : "{age=" + age[i - label.size()] + "}";
+    std::string kind = i < label.size() ? "type" : "age";
+    EXPECT_EQ(files[i], s["disks_home_" + kind + "_files" + series]) << series;
+    EXPECT_EQ(kbytes[i], s["disks_home_" + kind + "_bytes" + series]) << series;
+    EXPECT_EQ(kdisk[i], s["disks_home_" + kind + "_disk_bytes" + series]) << series;
+  }
+  EXPECT_EQ("1", s["disks_home_type_files{type=\"\"}"]);  // back\\slash: no extension
+  EXPECT_EQ("5", s["disks_home_age_files{age=\"unknown\"}"]);  // no time told
+}
+
+// The ten largest types get series, the others none: the series stay
+// bounded whatever the tree holds. A type's label is escaped as any.
+TEST_F(Metrics, TheTenLargestTypesAndTheSixBands) {
+  for (int i = 0; i < 30; i++) {
+    char name[16];
+    snprintf(name, sizeof name, "f.t%02d", i);
+    int n = fake_add(-1, name, 1, 0);
+    fake.nodes[n].disk_size = 4096 * (uint64_t)(i + 1);
+    fake.nodes[n].has_mtime = 1;
+    fake.nodes[n].mtime = fake.now - 86400 * 40;
+  }
+  int q = fake_add(-1, "odd.A\"b", 1, 0);
+  fake.nodes[q].disk_size = 1 << 30;
+  auto s = samples_of(body_of(reply_for("action=metrics&root=home")));
+  size_t types = 0, bands = 0;
+  for (auto &kv : s) {
+    types += kv.first.rfind("disks_home_type_disk_bytes{", 0) == 0;
+    bands += kv.first.rfind("disks_home_age_disk_bytes{", 0) == 0;
+  }
+  EXPECT_EQ(10u, types);
+  EXPECT_EQ(6u, bands);
+  EXPECT_EQ("1073741824", s["disks_home_type_disk_bytes{type=\"a\\\"b\"}"]);
+  EXPECT_EQ("122880", s["disks_home_type_disk_bytes{type=\"t29\"}"]);
+  EXPECT_EQ("90112", s["disks_home_type_disk_bytes{type=\"t21\"}"]);
+  EXPECT_EQ(0u, s.count("disks_home_type_disk_bytes{type=\"t20\"}"));
+  EXPECT_EQ("30", s["disks_home_age_files{age=\"year\"}"]);
+  EXPECT_EQ("1", s["disks_home_age_files{age=\"unknown\"}"]);
+  EXPECT_EQ("0", s["disks_home_age_files{age=\"day\"}"]);
 }
 
 TEST_F(Metrics, TopLimitsTheEntrySeries) {
@@ -505,6 +561,9 @@ TEST_F(Metrics, PartialAndStalledWalks) {
   std::string body = body_of(reply_for("action=metrics&root=home"));
   s = samples_of(body);
   EXPECT_EQ("1", s["disks_home_partial"]);
+  // Nothing is known of the files' kinds then: no series rather than zeros.
+  EXPECT_EQ(std::string::npos, body.find("disks_home_age_"));
+  EXPECT_EQ(std::string::npos, body.find("disks_home_type_"));
   EXPECT_EQ(1, fake.abandoned);
   EXPECT_EQ('\n', body.back());
 }
