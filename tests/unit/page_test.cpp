@@ -102,13 +102,13 @@ TEST(Page, PureAsciiWithLineFeedsOnly) {
 }
 
 // One fixed text of a known size: the folder map and the narrow-screen
-// rows took it past 55 KB, the comparison with earlier looks past 71 KB;
-// it stays under 72 KB, and a page that grew or shrank much more has lost
-// or doubled a piece.
-TEST(Page, UnderSeventyTwoKilobytes) {
+// rows took it past 55 KB, the comparison with earlier looks past 71 KB,
+// the drives that need attention past 73 KB; it stays under 75 KB, and a
+// page that grew or shrank much more has lost or doubled a piece.
+TEST(Page, UnderSeventyFiveKilobytes) {
   std::string page = page_bytes(0);
   EXPECT_GT(page.size(), 60000u);
-  EXPECT_LT(page.size(), 72000u);
+  EXPECT_LT(page.size(), 75000u);
 }
 
 // The About card names what the two builds call, and no build that does
