@@ -373,9 +373,17 @@ async function main() {
     await step('the drive series come from the drive jobs only, with device_error for each drive', async () => {
       const fromHome = await query(portP, 'count({__name__=~"disks_filesystem_.*",job=~"disks_home.*"})');
       if (fromHome.length) throw new Error('drive series from a home job: ' + JSON.stringify(fromHome));
-      const errs = await query(portP, 'count by (job, instance) (disks_filesystem_device_error)');
-      const jobs = errs.map((s) => `${s.metric.job}/${s.metric.instance}`).sort();
-      if (JSON.stringify(jobs) !== JSON.stringify(['disks/' + instanceA, 'disks_hub/b'])) throw new Error(JSON.stringify(jobs));
+      // Each drive job's first scrape may come a few seconds after the
+      // other's on a busy machine: wait for both, then judge.
+      const want = JSON.stringify(['disks/' + instanceA, 'disks_hub/b']);
+      let jobs = [];
+      await until('device_error of both drive jobs', async () => {
+        const errs = await query(portP, 'count by (job, instance) (disks_filesystem_device_error)');
+        jobs = errs.map((s) => `${s.metric.job}/${s.metric.instance}`).sort();
+        return JSON.stringify(jobs) === want ? jobs : null;
+      }, servers).catch((e) => {
+        throw new Error(`${JSON.stringify(jobs)}: ${e.message}`);
+      });
       const sizes = await query(portP, 'count by (job) (disks_filesystem_size_bytes)');
       if (sizes.length !== 2) throw new Error('disks_filesystem_size_bytes: ' + JSON.stringify(sizes));
     });
