@@ -4,34 +4,15 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "reply/bytes.h"
+
 // Whether s[0..n) is well-formed UTF-8 (no overlong form, no surrogate,
-// nothing past U+10FFFF).
+// nothing past U+10FFFF). A sequence cut at n may be read up to 3 bytes
+// past it: the caller's s holds zeros there.
 static int utf8_whole(const unsigned char *s, size_t n) {
-  size_t i = 0;
-  while (i < n) {
-    unsigned char c = s[i];
-    if (c < 0x80) {
-      i++;
-      continue;
-    }
-    unsigned char lo = 0x80, hi = 0xBF;
-    size_t len;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return 0;
-    }
-    if (i + len > n || s[i + 1] < lo || s[i + 1] > hi) return 0;
-    for (size_t k = 2; k < len; k++)
-      if (s[i + k] < 0x80 || s[i + k] > 0xBF) return 0;
+  for (size_t i = 0; i < n;) {
+    size_t len = s[i] < 0x80 ? 1 : (size_t)utf8_seq_len(s + i);
+    if (!len || i + len > n) return 0;
     i += len;
   }
   return 1;
@@ -46,15 +27,14 @@ void type_text(const type_key *key, char text[TYPE_EXT_MAX + 1]) {
 // The key of the n bytes at ext (1 to 16), lowered; TYPE_ODD when they
 // are not UTF-8.
 static int key_of(const char *ext, size_t n, type_key *key) {
-  char buf[TYPE_EXT_MAX] = {0};
+  // Zeros past the n bytes: the key's words, and utf8_whole may look there.
+  unsigned char buf[TYPE_EXT_MAX + 4] = {0};
   memcpy(buf, ext, n);
   uint64_t w[2];
   memcpy(w, buf, sizeof w);
   key->w[0] = type_lowered(w[0]);
   key->w[1] = type_lowered(w[1]);
-  if (((key->w[0] | key->w[1]) & TYPE_HIGHS) &&
-      !utf8_whole((const unsigned char *)ext, n))
-    return TYPE_ODD;
+  if (((key->w[0] | key->w[1]) & TYPE_HIGHS) && !utf8_whole(buf, n)) return TYPE_ODD;
   return 0;
 }
 
